@@ -1,0 +1,23 @@
+// The claim table: five bytes of System V shared memory under key 100, one claimed flag per service
+// (byte 0 keylock, 1 MSR, 2 POS keyboard, 3 tone indicator, 4 unused), shared by every process that uses
+// the library. It is attached by the common open sequence and removed by the shutdown.
+//
+// The functions below are called with LifecycleLock held; they never touch a table that is not attached.
+#ifndef TROV_CORE_CLAIM_TABLE_H
+#define TROV_CORE_CLAIM_TABLE_H
+
+#include <cstdint>
+
+// Creates or finds the segment and attaches it. 1 on success, 0 on failure (nothing is then held).
+int iCreateSharedMemory();
+
+// Detaches the table if attached and removes the segment if one is held.
+void vReleaseClaimTable();
+
+// Stores a service's claimed byte as given, when the device is open and the table attached.
+void vSetClaim(int index, uint8_t claim);
+
+// True when the device is open, the table attached and the service's byte non-zero.
+bool bIsClaimed(int index);
+
+#endif

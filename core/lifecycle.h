@@ -1,0 +1,27 @@
+// The device lifecycle shared by the four services: the reset of the service state, the common open
+// sequence that the first Open of any service runs, and the shutdown close_all.
+//
+// Opens, Closes, claims and shutdowns of all four services are serialised by LifecycleLock, so that two
+// Java threads never both run a first open, and a claim never writes a table that a shutdown is detaching.
+#ifndef TROV_CORE_LIFECYCLE_H
+#define TROV_CORE_LIFECYCLE_H
+
+#include <jni.h>
+#include <pthread.h>
+
+extern pthread_mutex_t LifecycleLock;
+
+// Resets the service state in JposData to its values at first open (track and TCO buffers kept).
+void vResetServiceState();
+
+// Runs the common open sequence when the device is not open yet. 0 to go on with the service's own
+// step, or JPOS_E_NOSERVICE. A sequence that fails after the device was opened undoes what it did, so
+// that the next Open starts again from the beginning. The caller holds LifecycleLock.
+int iOpenDeviceIfClosed(JNIEnv *env);
+
+// Shuts the device down when no service is open any more: stops the library's threads, closes the
+// device, forgets the VM and removes the claim table. Does nothing while any open count is non-zero.
+// The caller holds LifecycleLock.
+void close_all();
+
+#endif

@@ -1,0 +1,100 @@
+#include "jni/registration.h"
+
+#include <cstdio>
+
+#include "core/shared_access.h"
+
+jint Version;
+jobject KLObject;
+jobject MSRObject;
+jobject KBObject;
+jmethodID KLStatusUpdateEventID;
+jmethodID KLDirectIOEventID;
+jmethodID MSRDataEventID;
+jmethodID KBStatusUpdateEventID;
+jmethodID KBDirectIOEventID;
+jmethodID KBDataEventID;
+
+namespace {
+
+struct Listener {
+    const char *pcName;
+    const char *pcSignature;
+    jmethodID &id;
+};
+
+// The common registration: version, global reference, class, then each listener in order.
+template <int N>
+int iRegister(JNIEnv *env, jobject obj, jobject &object, const Listener (&listeners)[N])
+{
+    vStore(Version, env->GetVersion());
+
+    jobject reference = env->NewGlobalRef(obj);
+    vReleaseObject(env, object);
+    if (reference == nullptr) {
+        return -1;
+    }
+    jclass serviceClass = env->GetObjectClass(reference);
+    if (serviceClass == nullptr) {
+        env->DeleteGlobalRef(reference);
+        return -1;
+    }
+    for (const Listener &listener : listeners) {
+        jmethodID id = env->GetMethodID(serviceClass, listener.pcName, listener.pcSignature);
+        vStore(listener.id, id);
+        if (id == nullptr) {
+            // The VM's NoSuchMethodError stays pending: the Java caller of Open meets it.
+            env->DeleteLocalRef(serviceClass);
+            env->DeleteGlobalRef(reference);
+            return -1;
+        }
+    }
+    env->DeleteLocalRef(serviceClass);
+
+    jthrowable pending = env->ExceptionOccurred();
+    if (pending != nullptr) {
+        env->DeleteLocalRef(pending);
+        std::fputs("Exception occurred\n", stderr);
+        env->DeleteGlobalRef(reference);
+        return -1;
+    }
+    vStore(object, reference);
+    return 0;
+}
+
+}  // namespace
+
+void vReleaseObject(JNIEnv *env, jobject &object)
+{
+    jobject earlier = tExchange(object, nullptr);
+    if (earlier != nullptr) {
+        env->DeleteGlobalRef(earlier);
+    }
+}
+
+int createJNIParKL(JNIEnv *env, jobject obj)
+{
+    const Listener listeners[] = {
+        {"keylockStatusUpdateEvent", "(I)I", KLStatusUpdateEventID},
+        {"keylockDirectIOEvent", "(II[B)I", KLDirectIOEventID},
+    };
+    return iRegister(env, obj, KLObject, listeners);
+}
+
+int createJNIParMSR(JNIEnv *env, jobject obj)
+{
+    const Listener listeners[] = {
+        {"msrDataEvent", "([B[B[B)I", MSRDataEventID},
+    };
+    return iRegister(env, obj, MSRObject, listeners);
+}
+
+int createJNIParKB(JNIEnv *env, jobject obj)
+{
+    const Listener listeners[] = {
+        {"keyboardStatusUpdateEvent", "(I)I", KBStatusUpdateEventID},
+        {"keyboardDirectIOEvent", "(II[B)I", KBDirectIOEventID},
+        {"keyboardDataEvent", "(II)I", KBDataEventID},
+    };
+    return iRegister(env, obj, KBObject, listeners);
+}

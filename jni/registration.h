@@ -1,0 +1,31 @@
+// Registration of the Java service objects: at Open, a global reference to the service object and the
+// method ids of its listener methods are stored here, for the library's threads to raise events on.
+#ifndef TROV_JNI_REGISTRATION_H
+#define TROV_JNI_REGISTRATION_H
+
+#include <jni.h>
+
+extern jint Version;  // JNI version of the latest registration, used when library threads attach
+
+extern jobject KLObject;   // registered keylock service object, null when none
+extern jobject MSRObject;  // registered MSR service object
+extern jobject KBObject;   // registered POS keyboard service object
+
+extern jmethodID KLStatusUpdateEventID;
+extern jmethodID KLDirectIOEventID;
+extern jmethodID MSRDataEventID;
+extern jmethodID KBStatusUpdateEventID;
+extern jmethodID KBDirectIOEventID;
+extern jmethodID KBDataEventID;
+
+// Each stores a global reference to obj and looks up the service's listener methods. 0 on success; -1
+// on failure, with no reference kept (a lookup failure leaves the VM's exception pending for the caller
+// of Open). A registration replaces, and releases, the reference of the service's previous one.
+int createJNIParKL(JNIEnv *env, jobject obj);
+int createJNIParMSR(JNIEnv *env, jobject obj);
+int createJNIParKB(JNIEnv *env, jobject obj);
+
+// Releases the registered object of a service (KLObject, MSRObject or KBObject) and clears it.
+void vReleaseObject(JNIEnv *env, jobject &object);
+
+#endif
