@@ -1,0 +1,425 @@
+package com.trov.jpos.sim;
+
+import java.nio.charset.StandardCharsets;
+
+/**
+ * Control of the simulated POS keyboard and Linux hiddev driver in {@code libtrovsim.so}.
+ *
+ * <p>The simulator stands behind the paths {@code /dev/usb/hid/hiddev0} to {@code hiddev15} (nodes 0 to
+ * 15) of the process it is loaded into, normally with {@code LD_PRELOAD}, so that the services find and
+ * drive a keyboard without hardware. This class sets up what sits behind each node, makes the keyboard
+ * type, swipe and turn its keylock, unplugs and replugs it, and shows what the services sent to it.
+ *
+ * <p>The methods mirror the C control API one to one and are thread-safe. Methods returning {@code int}
+ * return 0 on success and -1 on a bad argument unless stated otherwise. For tests and demonstrations only.
+ */
+public final class SimKeyboard {
+    /** Number of nodes, numbered 0 to 15. */
+    public static final int NODES = 16;
+
+    /** No node: opening the path fails with ENOENT. */
+    public static final int ABSENT = 0;
+    /** A HID device without the keyboard's vendor application. */
+    public static final int OTHER = 1;
+    /** The POS keyboard. */
+    public static final int KEYBOARD = 2;
+
+    /** Opening the node fails with EACCES. */
+    public static final int FAULT_OPEN_REFUSED = 1;
+    /** HIDIOCINITREPORT fails with EIO. */
+    public static final int FAULT_INITREPORT = 1 << 1;
+    /** Output report 4 has no vendor output usage 0xFFFA00AB. */
+    public static final int FAULT_NO_OUTPUT_USAGE = 1 << 2;
+    /** Output report 4 holds another usage in field 0 and 0xFFFA00AB in field 1. */
+    public static final int FAULT_USAGE_LATER_FIELD = 1 << 3;
+    /** HIDIOCGREPORT fails with EIO. */
+    public static final int FAULT_GREPORT = 1 << 4;
+
+    /** Request counters for {@link #count(int, int)}. */
+    public static final int REQ_OPEN = 0;
+    public static final int REQ_CLOSE = 1;
+    public static final int REQ_READ = 2;
+    public static final int REQ_GVERSION = 3;
+    public static final int REQ_APPLICATION = 4;
+    public static final int REQ_GDEVINFO = 5;
+    public static final int REQ_GSTRING = 6;
+    public static final int REQ_INITREPORT = 7;
+    public static final int REQ_GREPORT = 8;
+    public static final int REQ_SREPORT = 9;
+    public static final int REQ_GREPORTINFO = 10;
+    public static final int REQ_GFIELDINFO = 11;
+    public static final int REQ_SUSAGE = 12;
+    public static final int REQ_GUCODE = 13;
+    public static final int REQ_OTHER_IOCTL = 14;
+
+    static {
+        System.loadLibrary("trovsim");
+    }
+
+    private SimKeyboard() {
+    }
+
+    /**
+     * Returns to the state at load: every node absent, no faults, counters and logs cleared; descriptors
+     * already open become dead. A node named by the TROVSIM_KEYBOARD environment variable is a keyboard
+     * again.
+     */
+    public static native void reset();
+
+    /**
+     * Puts a device behind a node; a keyboard gets its default description, keylock position 0, an
+     * empty TCO table and answers on. Descriptors open on the node's previous device become dead.
+     *
+     * @param node 0 to 15
+     * @param kind {@link #ABSENT}, {@link #OTHER} or {@link #KEYBOARD}
+     * @return 0, or -1 for a bad argument
+     */
+    public static native int setKind(int node, int kind);
+
+    /**
+     * Tells what sits behind a node.
+     *
+     * @param node 0 to 15
+     * @return the kind set (also while unplugged), or -1 for a bad node
+     */
+    public static native int kind(int node);
+
+    /**
+     * Sets the faults injected on a node.
+     *
+     * @param node 0 to 15
+     * @param faults a combination of the FAULT_ constants, 0 for none
+     * @return 0, or -1 for a bad node
+     */
+    public static native int setFaults(int node, int faults);
+
+    /**
+     * Replaces the node's application list, answered by HIDIOCAPPLICATION.
+     *
+     * @param node 0 to 15
+     * @param usages application usages, index 0 first
+     * @return 0, or -1 for a bad argument
+     */
+    public static native int setApplications(int node, int[] usages);
+
+    /**
+     * Sets the identity answered by HIDIOCGDEVINFO and HIDIOCGSTRING (index 1).
+     *
+     * @param node 0 to 15
+     * @param vendor USB vendor id, low 16 bits used
+     * @param product USB product id, low 16 bits used
+     * @param version device release number, low 16 bits used
+     * @param name device name
+     * @return 0, or -1 for a bad node
+     */
+    public static native int setIdentity(int node, int vendor, int product, int version, String name);
+
+    /**
+     * Sets the keylock position answered to the position request, without sending input.
+     *
+     * @param node 0 to 15
+     * @param digit 0 to 9
+     * @return 0, or -1 for a bad argument
+     */
+    public static native int setKeylock(int node, int digit);
+
+    /**
+     * Sets the digits answered to a TCO query with this index byte.
+     *
+     * @param node 0 to 15
+     * @param index 0 to 255
+     * @param digits reply digits; null removes the entry (the answer is then empty)
+     * @return 0, or -1 for a bad argument
+     */
+    public static native int setTco(int node, int index, String digits);
+
+    /**
+     * Makes the keyboard answer nothing (it still records what it receives), or answer again.
+     *
+     * @param node 0 to 15
+     * @param silent non-zero for silent
+     * @return 0, or -1 for a bad node
+     */
+    public static native int setSilent(int node, int silent);
+
+    /**
+     * Sends bytes from the keyboard, packed four to an input report, zero padded.
+     *
+     * @param node 0 to 15
+     * @param bytes the input bytes
+     * @return the number of bytes queued (0 when nobody has the node open), or -1
+     */
+    public static native int sendRaw(int node, byte[] bytes);
+
+    /**
+     * Sends a key press: [0xE0] key.
+     *
+     * @param node 0 to 15
+     * @param key scan code 0 to 255
+     * @param extended non-zero for the 0xE0 prefix
+     * @return the number of bytes queued, or -1
+     */
+    public static native int pressKey(int node, int key, int extended);
+
+    /**
+     * Sends a key release: 0xFE [0xE0] key.
+     *
+     * @param node 0 to 15
+     * @param key scan code 0 to 255
+     * @param extended non-zero for the 0xE0 prefix
+     * @return the number of bytes queued, or -1
+     */
+    public static native int releaseKey(int node, int key, int extended);
+
+    /**
+     * Turns the keylock: sets the position and sends 0x84 '0'+digit 0x94.
+     *
+     * @param node 0 to 15
+     * @param digit 0 to 9
+     * @return the number of bytes queued, or -1
+     */
+    public static native int turnKeylock(int node, int digit);
+
+    /**
+     * Swipes a card: 0x81 t1 0x91 0x82 t2 0x92 0x83 t3 0x93.
+     *
+     * @param node 0 to 15
+     * @param track1 track 1 bytes, null for none
+     * @param track2 track 2 bytes, null for none
+     * @param track3 track 3 bytes, null for none
+     * @return the number of bytes queued, or -1
+     */
+    public static native int swipe(int node, byte[] track1, byte[] track2, byte[] track3);
+
+    /**
+     * Unplugs the device: the node disappears, blocked reads fail with EIO, requests on its descriptors
+     * with ENODEV.
+     *
+     * @param node 0 to 15
+     * @return 0, or -1 when no device sits behind the node
+     */
+    public static native int unplug(int node);
+
+    /**
+     * Plugs the device in again (unplugging it first if needed); the node reappears after the delay.
+     *
+     * @param node 0 to 15
+     * @param delayMs delay before the node reappears (a real driver takes about 500 ms)
+     * @return 0, or -1 for a bad argument
+     */
+    public static native int replug(int node, int delayMs);
+
+    /**
+     * Copies the command bytes the keyboard received, in order.
+     *
+     * @param node 0 to 15
+     * @param buf receives up to {@code buf.length} bytes
+     * @return the total number received since the last reset or clear, which may exceed the buffer
+     */
+    public static native int receivedInto(int node, byte[] buf);
+
+    /**
+     * Forgets the command bytes received so far.
+     *
+     * @param node 0 to 15
+     * @return 0, or -1 for a bad node
+     */
+    public static native int clearReceived(int node);
+
+    /**
+     * Waits until at least {@code count} command bytes have been received.
+     *
+     * @param node 0 to 15
+     * @param count bytes to wait for
+     * @param timeoutMs longest wait; negative waits for ever
+     * @return the number received, less than count on time-out
+     */
+    public static native int waitReceived(int node, int count, int timeoutMs);
+
+    /**
+     * Tells how many requests of a kind the node got since the last reset.
+     *
+     * @param node 0 to 15
+     * @param request one of the REQ_ constants
+     * @return the count, or -1 for a bad argument
+     */
+    public static native long count(int node, int request);
+
+    /**
+     * Tells how many descriptors are open on the node.
+     *
+     * @param node 0 to 15
+     * @return the number, or -1 for a bad node
+     */
+    public static native int openHandles(int node);
+
+    // Conveniences.
+
+    /**
+     * Makes a node the keyboard.
+     *
+     * @param node 0 to 15
+     * @return 0, or -1 for a bad node
+     */
+    public static int plugKeyboard(int node) {
+        return setKind(node, KEYBOARD);
+    }
+
+    /**
+     * The keyboard the convenience methods without a node number act on.
+     *
+     * @return the lowest node with a keyboard behind it, or -1 when there is none
+     */
+    public static int keyboardNode() {
+        for (int node = 0; node < NODES; ++node) {
+            if (kind(node) == KEYBOARD) {
+                return node;
+            }
+        }
+        return -1;
+    }
+
+    /**
+     * Makes the keyboard answer nothing, or answer again.
+     *
+     * @param node 0 to 15
+     * @param silent true for silent
+     * @return 0, or -1 for a bad node
+     */
+    public static int setSilent(int node, boolean silent) {
+        return setSilent(node, silent ? 1 : 0);
+    }
+
+    /**
+     * Sends bytes from the keyboard, each given as an int whose low 8 bits are used.
+     *
+     * @param node 0 to 15
+     * @param bytes the input bytes
+     * @return the number of bytes queued, or -1
+     */
+    public static int sendRaw(int node, int... bytes) {
+        byte[] raw = new byte[bytes.length];
+        for (int i = 0; i < bytes.length; ++i) {
+            raw[i] = (byte) bytes[i];
+        }
+        return sendRaw(node, raw);
+    }
+
+    /**
+     * Sends a key press without the extended prefix.
+     *
+     * @param node 0 to 15
+     * @param key scan code 0 to 255
+     * @return the number of bytes queued, or -1
+     */
+    public static int pressKey(int node, int key) {
+        return pressKey(node, key, 0);
+    }
+
+    /**
+     * Sends a key press.
+     *
+     * @param node 0 to 15
+     * @param key scan code 0 to 255
+     * @param extended true for the 0xE0 prefix
+     * @return the number of bytes queued, or -1
+     */
+    public static int pressKey(int node, int key, boolean extended) {
+        return pressKey(node, key, extended ? 1 : 0);
+    }
+
+    /**
+     * Sends a key release without the extended prefix.
+     *
+     * @param node 0 to 15
+     * @param key scan code 0 to 255
+     * @return the number of bytes queued, or -1
+     */
+    public static int releaseKey(int node, int key) {
+        return releaseKey(node, key, 0);
+    }
+
+    /**
+     * Sends a key release.
+     *
+     * @param node 0 to 15
+     * @param key scan code 0 to 255
+     * @param extended true for the 0xE0 prefix
+     * @return the number of bytes queued, or -1
+     */
+    public static int releaseKey(int node, int key, boolean extended) {
+        return releaseKey(node, key, extended ? 1 : 0);
+    }
+
+    /**
+     * Presses and releases a key (two separate inputs).
+     *
+     * @param node 0 to 15
+     * @param key scan code 0 to 255
+     * @return the number of bytes queued by both, or -1
+     */
+    public static int tapKey(int node, int key) {
+        int pressed = pressKey(node, key, 0);
+        if (pressed < 0) {
+            return pressed;
+        }
+        int released = releaseKey(node, key, 0);
+        return released < 0 ? released : pressed + released;
+    }
+
+    /**
+     * Swipes a card with tracks given as text (ISO-8859-1); null for an empty track.
+     *
+     * @param node 0 to 15
+     * @param track1 track 1
+     * @param track2 track 2
+     * @param track3 track 3
+     * @return the number of bytes queued, or -1
+     */
+    public static int swipe(int node, String track1, String track2, String track3) {
+        return swipe(node, latin1(track1), latin1(track2), latin1(track3));
+    }
+
+    /**
+     * The command bytes the keyboard received, in order.
+     *
+     * @param node 0 to 15
+     * @return the bytes, empty for a bad node
+     */
+    public static byte[] received(int node) {
+        int total = receivedInto(node, new byte[0]);
+        while (total > 0) {
+            byte[] buf = new byte[total];
+            int now = receivedInto(node, buf);
+            if (now <= total) {
+                return now == total ? buf : java.util.Arrays.copyOf(buf, Math.max(now, 0));
+            }
+            total = now;
+        }
+        return new byte[0];
+    }
+
+    /**
+     * The command bytes the keyboard at {@link #keyboardNode()} received.
+     *
+     * @return the bytes, empty when there is no keyboard
+     */
+    public static byte[] received() {
+        return received(keyboardNode());
+    }
+
+    /**
+     * Waits until the keyboard at {@link #keyboardNode()} has received at least {@code count} bytes.
+     *
+     * @param count bytes to wait for
+     * @param timeoutMs longest wait; negative waits for ever
+     * @return true when they arrived in time
+     */
+    public static boolean waitReceived(int count, int timeoutMs) {
+        return waitReceived(keyboardNode(), count, timeoutMs) >= count;
+    }
+
+    private static byte[] latin1(String text) {
+        return text == null ? null : text.getBytes(StandardCharsets.ISO_8859_1);
+    }
+}
