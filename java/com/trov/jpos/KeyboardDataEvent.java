@@ -1,0 +1,81 @@
+package com.trov.jpos;
+
+/** An immutable key event of the POS keyboard: which key, and whether it went down or up. */
+public final class KeyboardDataEvent {
+
+    private final int keyCode;
+    private final int eventType;
+
+    /**
+     * Creates an event.
+     *
+     * @param keyCode   the key code, 0 to 255
+     * @param eventType {@link TrovConst#KBD_ET_DOWN} or {@link TrovConst#KBD_ET_UP}
+     */
+    public KeyboardDataEvent(int keyCode, int eventType) {
+        this.keyCode = keyCode;
+        this.eventType = eventType;
+    }
+
+    /**
+     * Returns the key code.
+     *
+     * @return the key code, 0 to 255
+     */
+    public int getKeyCode() {
+        return keyCode;
+    }
+
+    /**
+     * Returns whether the key went down or up.
+     *
+     * @return {@link TrovConst#KBD_ET_DOWN} or {@link TrovConst#KBD_ET_UP}
+     */
+    public int getEventType() {
+        return eventType;
+    }
+
+    /**
+     * Tells whether the key went down.
+     *
+     * @return whether the event type is {@link TrovConst#KBD_ET_DOWN}
+     */
+    public boolean isKeyDown() {
+        return eventType == TrovConst.KBD_ET_DOWN;
+    }
+
+    /**
+     * Two key events are equal when key code and event type are equal.
+     *
+     * @param other the object to compare with
+     * @return whether {@code other} is an equal key event
+     */
+    @Override
+    public boolean equals(Object other) {
+        if (!(other instanceof KeyboardDataEvent)) {
+            return false;
+        }
+        KeyboardDataEvent that = (KeyboardDataEvent) other;
+        return that.keyCode == keyCode && that.eventType == eventType;
+    }
+
+    /**
+     * Returns a hash code consistent with {@link #equals(Object)}.
+     *
+     * @return the hash code
+     */
+    @Override
+    public int hashCode() {
+        return 31 * keyCode + eventType;
+    }
+
+    /**
+     * Describes the event for logs.
+     *
+     * @return a short description
+     */
+    @Override
+    public String toString() {
+        return "KeyboardDataEvent[keyCode=" + keyCode + ", eventType=" + eventType + "]";
+    }
+}

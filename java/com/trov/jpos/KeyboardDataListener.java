@@ -1,0 +1,16 @@
+package com.trov.jpos;
+
+/**
+ * Receives key presses and releases of the POS keyboard. Called on the service's event dispatcher
+ * thread, never on a native thread.
+ */
+@FunctionalInterface
+public interface KeyboardDataListener {
+
+    /**
+     * Called once for each key event, in the order the keyboard reported them.
+     *
+     * @param event the key event
+     */
+    void keyboardDataOccurred(KeyboardDataEvent event);
+}

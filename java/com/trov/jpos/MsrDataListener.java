@@ -1,0 +1,16 @@
+package com.trov.jpos;
+
+/**
+ * Receives the tracks of cards swiped through the magnetic stripe reader. Called on the service's
+ * event dispatcher thread, never on a native thread.
+ */
+@FunctionalInterface
+public interface MsrDataListener {
+
+    /**
+     * Called once for each swipe, in the order the reader reported them.
+     *
+     * @param event the track data of the swipe
+     */
+    void msrDataOccurred(MsrDataEvent event);
+}

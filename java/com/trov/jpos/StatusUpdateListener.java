@@ -1,0 +1,16 @@
+package com.trov.jpos;
+
+/**
+ * Receives status updates of the keylock (the key position) or of the POS keyboard (power state).
+ * Called on the service's event dispatcher thread, never on a native thread.
+ */
+@FunctionalInterface
+public interface StatusUpdateListener {
+
+    /**
+     * Called once for each status update, in the order the device reported them.
+     *
+     * @param event the update
+     */
+    void statusUpdateOccurred(StatusUpdateEvent event);
+}

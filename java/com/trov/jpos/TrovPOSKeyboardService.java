@@ -1,0 +1,171 @@
+package com.trov.jpos;
+
+import java.util.Objects;
+import java.util.concurrent.CopyOnWriteArrayList;
+
+/**
+ * The keys of the POS keyboard. Key presses and releases are delivered to the
+ * {@link KeyboardDataListener}s as {@link KeyboardDataEvent}s; power changes of the keyboard are
+ * delivered to the {@link StatusUpdateListener}s as {@link TrovConst#SUE_POWER_ONLINE} and
+ * {@link TrovConst#SUE_POWER_OFF_OFFLINE}.
+ *
+ * <p>When the keyboard reports power-off, the native layer has already shut every service down:
+ * this object and every other open Trov service object of the process are then
+ * {@link ServiceState#CLOSED} (already when the listeners receive the event), and a later
+ * {@link #close()} does not call the native close again. To use the keyboard again, open the
+ * services anew.
+ *
+ * <p>The service is exclusive: it must be claimed before it can be enabled.
+ */
+public final class TrovPOSKeyboardService extends TrovService {
+
+    static {
+        NativeLibrary.tryLoad();
+    }
+
+    private final CopyOnWriteArrayList<StatusUpdateListener> statusListeners = new CopyOnWriteArrayList<>();
+    private final CopyOnWriteArrayList<KeyboardDataListener> dataListeners = new CopyOnWriteArrayList<>();
+
+    /** Creates a closed POS keyboard service object. */
+    public TrovPOSKeyboardService() {
+        super("keyboard", true);
+    }
+
+    /**
+     * Adds a listener for power status changes. Adding a listener that is already registered does
+     * nothing.
+     *
+     * @param listener the listener
+     * @throws NullPointerException when {@code listener} is null
+     */
+    public void addStatusUpdateListener(StatusUpdateListener listener) {
+        statusListeners.addIfAbsent(Objects.requireNonNull(listener, "listener"));
+    }
+
+    /**
+     * Removes a listener added by {@link #addStatusUpdateListener(StatusUpdateListener)}; does nothing
+     * when it is not registered.
+     *
+     * @param listener the listener
+     */
+    public void removeStatusUpdateListener(StatusUpdateListener listener) {
+        statusListeners.remove(listener);
+    }
+
+    /**
+     * Adds a listener for key events. Adding a listener that is already registered does nothing.
+     *
+     * @param listener the listener
+     * @throws NullPointerException when {@code listener} is null
+     */
+    public void addDataListener(KeyboardDataListener listener) {
+        dataListeners.addIfAbsent(Objects.requireNonNull(listener, "listener"));
+    }
+
+    /**
+     * Removes a listener added by {@link #addDataListener(KeyboardDataListener)}; does nothing when it
+     * is not registered.
+     *
+     * @param listener the listener
+     */
+    public void removeDataListener(KeyboardDataListener listener) {
+        dataListeners.remove(listener);
+    }
+
+    /**
+     * Sends command bytes to the keyboard as they are.
+     *
+     * @param data the bytes to send
+     * @throws NullPointerException when {@code data} is null
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED}, {@link TrovConst#JPOS_E_NOTCLAIMED} or
+     *                       {@link TrovConst#JPOS_E_DISABLED} when the service is not open, claimed and
+     *                       enabled; {@link TrovConst#JPOS_E_ILLEGAL} when the native layer refused the
+     *                       bytes (more than it can send at once); {@link TrovConst#JPOS_E_FAILURE}
+     *                       when the device write failed
+     */
+    public void writeCommand(byte[] data) throws TrovException {
+        Objects.requireNonNull(data, "data");
+        write(data.length, () -> WritePOSKeyboard(data, data.length));
+    }
+
+    /**
+     * Queries the keyboard for one of its TCO values.
+     *
+     * @param index which value to query
+     * @return the value the keyboard answered; 0 also when the query could not be carried out, as
+     *         the native layer does not tell the two apart
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open
+     */
+    public int readTco(int index) throws TrovException {
+        int value = whenOpen(() -> ReadTCO(index));
+        if (value == -1) {
+            throw new TrovException(TrovConst.JPOS_E_CLOSED, "The keyboard service is not open");
+        }
+        return value;
+    }
+
+    /**
+     * Called by the native layer on its event thread when the keyboard's power state changed. On
+     * power-off the shutdown is recorded before the event is queued, so listeners already see every
+     * service object closed.
+     */
+    int keyboardStatusUpdateEvent(int status) {
+        if (status == TrovConst.SUE_POWER_OFF_OFFLINE) {
+            DeviceShutdowns.record();
+        }
+        post(statusListeners, new StatusUpdateEvent(status), StatusUpdateListener::statusUpdateOccurred);
+        return 0;
+    }
+
+    /** Called by the native layer on its event thread for each key press or release. */
+    int keyboardDataEvent(int keyCode, int eventType) {
+        post(dataListeners, new KeyboardDataEvent(keyCode, eventType), KeyboardDataListener::keyboardDataOccurred);
+        return 0;
+    }
+
+    /** Looked up by the native layer at open, which never calls it. */
+    int keyboardDirectIOEvent(int command, int data, byte[] obj) {
+        return 0;
+    }
+
+    @Override
+    int nativeOpen() {
+        return OpenPOSKeyboard();
+    }
+
+    @Override
+    void nativeClose() {
+        ClosePOSKeyboard();
+    }
+
+    @Override
+    void nativeEnable(boolean enable) {
+        enablePOSKeyboard(enable);
+    }
+
+    @Override
+    void nativeClaim(boolean claim) {
+        claimPOSKeyboard(claim);
+    }
+
+    @Override
+    boolean nativeIsClaimed() {
+        return isPOSKeyboardClaimed();
+    }
+
+    // Native layer. Package-private so that tests in this package can call it directly.
+
+    native int OpenPOSKeyboard();
+
+    native void ClosePOSKeyboard();
+
+    native void enablePOSKeyboard(boolean enable);
+
+    native void claimPOSKeyboard(boolean claim);
+
+    native boolean isPOSKeyboardClaimed();
+
+    native int WritePOSKeyboard(byte[] data, int count);
+
+    native int ReadTCO(int index);
+}
