@@ -1,0 +1,40 @@
+#!/bin/bash
+# Runs the JUnit 5 tests in a real JVM with -Xcheck:jni and the simulated keyboard preloaded, and fails
+# on any warning the JNI checker prints, not only on failed tests.
+# Usage: run_jvm_tests.sh <build dir> <java> <junit console jar> [launcher]
+# The launcher (for the i386 build, tools/run-i386.sh) runs the JVM; the simulator's LD_PRELOAD is then
+# passed to the JVM alone through TROV_GUEST_ENV.
+set -uo pipefail
+build=$1 java=$2 junit=$3 launcher=${4:-}
+log="$build/jvm-tests.log"
+cp="$build/TrovJPOS.jar:$build/trovsim.jar:$build/trov-tests.jar"
+jvm_options=()
+if [ -n "$launcher" ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  # The 32-bit JVM runs under qemu-i386 here. Its JIT-compiled code relies on fault-driven safepoint
+  # polls that qemu's signal emulation does not always deliver precisely, so the JVM runs interpreted;
+  # and it must fork child processes itself, since its spawn helper is a 32-bit program the kernel
+  # cannot start.
+  jvm_options=(-Xint -Djdk.lang.Process.launchMechanism=FORK)
+fi
+props=("${jvm_options[@]}" -Xcheck:jni "-Djava.library.path=$build" "-Dtrov.test.build=$build"
+       "-Dtrov.test.launcher=$launcher" "-Dtrov.test.jvmOptions=${jvm_options[*]}")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+if [ -n "$launcher" ]; then
+  TROV_GUEST_ENV="LD_PRELOAD=$build/libtrovsim.so" "$launcher" "$java" "${props[@]}" -cp "$junit:$cp" \
+    org.junit.platform.console.ConsoleLauncher --disable-banner --details=tree --fail-if-no-tests \
+    --select-package=com.trov.jpos >"$log" 2>&1
+else
+  LD_PRELOAD="$build/libtrovsim.so" "$java" "${props[@]}" -cp "$junit:$cp" \
+    org.junit.platform.console.ConsoleLauncher --disable-banner --details=tree --fail-if-no-tests \
+    --select-package=com.trov.jpos >"$log" 2>&1
+fi
+rc=$?
+cat "$log"
+if grep -n -E '^WARNING|WARNING in native method|FATAL ERROR in native method' "$log"; then
+  echo "FAIL: the JNI checker printed warnings (above)"
+  exit 1
+fi
+exit $rc

@@ -1,0 +1,39 @@
+#!/bin/bash
+# Installs the Debian packages a task needs: `install-deps.sh demo` or `install-deps.sh tests`.
+# As root it installs what is missing with apt-get; otherwise it prints the exact command and stops.
+set -euo pipefail
+task=${1:?usage: install-deps.sh demo|tests}
+
+demo_packages=(cmake make g++ openjdk-17-jdk-headless libgtest-dev junit5)
+test_packages=("${demo_packages[@]}" clang g++-multilib libgtest-dev:i386 openjdk-17-jre-headless:i386
+               libc6-dbg:i386 qemu-user valgrind)
+case "$task" in
+  demo) packages=("${demo_packages[@]}") ;;
+  tests) packages=("${test_packages[@]}") ;;
+  *) echo "usage: install-deps.sh demo|tests" >&2; exit 2 ;;
+esac
+
+needs_i386=0
+for p in "${packages[@]}"; do [[ $p == *:i386 ]] && needs_i386=1; done
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+command=""
+if [ $needs_i386 = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  command="dpkg --add-architecture i386 && "
+fi
+command+="apt-get update && apt-get install -y --no-remove ${missing[*]}"
+
+if [ "$(id -u)" != 0 ]; then
+  echo "These Debian packages are missing: ${missing[*]}"
+  echo "Install them as root, then run this again:"
+  echo "  $command"
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+bash -c "$command" >/tmp/trovjpos-apt.log 2>&1 || { tail -n 30 /tmp/trovjpos-apt.log; exit 1; }

@@ -1,0 +1,25 @@
+#!/bin/bash
+# Every test tier: native tests (GoogleTest) against the simulated keyboard, end-to-end tests in a real
+# JVM with -Xcheck:jni, for x86_64 with g++ and clang, an AddressSanitizer+UBSan build, and the 32-bit
+# x86 target. Warnings are errors throughout.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/install-deps.sh" tests
+jobs=$(nproc)
+
+tier() {
+  local name=$1; shift
+  local build="$root/build/$name"
+  echo "=== $name"
+  cmake -S "$root" -B "$build" -DTROV_WERROR=ON "$@" >"$build.configure.log" 2>&1 \
+    || { cat "$build.configure.log"; return 1; }
+  cmake --build "$build" -j"$jobs" >"$build.build.log" 2>&1 || { tail -n 60 "$build.build.log"; return 1; }
+  (cd "$build" && ctest --output-on-failure --timeout 600)
+}
+
+mkdir -p "$root/build"
+tier gcc-x86_64 -DCMAKE_BUILD_TYPE=RelWithDebInfo
+tier clang-x86_64 -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+tier asan-x86_64 -DCMAKE_BUILD_TYPE=Debug -DTROV_SANITIZE=address,undefined
+tier gcc-i386 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i386-linux.cmake"
+echo "=== all tiers passed"
