@@ -1,12 +1,83 @@
 #include "core/lifecycle.h"
 
+#include <unistd.h>
+
 #include "core/claim_table.h"
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
+#include "input/iofunctions.h"
+#include "input/power_poller.h"
 #include "input/reader_thread.h"
 
 pthread_mutex_t LifecycleLock = PTHREAD_MUTEX_INITIALIZER;
+
+namespace {
+
+// How often a power-off shutdown waiting for LifecycleLock looks again.
+constexpr useconds_t POWER_OFF_LOCK_RETRY_US = 1000;
+
+// Stops the decoder: raise its flag, then wake its blocking read with a zero byte, which it drops, and
+// wait for it. When the shutdown runs on the decoder itself, it cannot wait for itself: the decoder
+// ends without reading again once its current callback returns. Either way the FIFO is closed and
+// removed here, once no thread of this opening reads it any more.
+void vStopDecoder()
+{
+    const pthread_t decoder = tLoad(fifo_agent);
+    const bool onDecoder = decoder != pthread_t{} && pthread_equal(decoder, pthread_self());
+    if (!onDecoder) {
+        vStore(bTerminateFifoThread, 1);
+        const char wakeUp = 0;
+        IOFifo.iWrite(&wakeUp, 1);
+    }
+    vEndThread(fifo_agent);
+    vStore(bTerminateFifoThread, 0);
+    if (tLoad(IOFifo.iFd) != -1) {
+        IOFifo.iClose();
+    }
+}
+
+// Stops the threads, closes the device and releases the claim table, whatever the open counts say.
+void vShutDownDevice()
+{
+    // Every thread of this opening sees from now on that its opening has ended.
+    std::atomic_ref<unsigned>(uiOpening).fetch_add(1, std::memory_order_acq_rel);
+
+    // The reader: raise its flag, then have the device answer so that a wait for input ends at once.
+    // The reader's wait is bounded as well, so a device that does not answer cannot stall the shutdown.
+    vStore(bTerminateThread, 1);
+    hidfunc.bWrite(ReadKelockPosition, sizeof ReadKelockPosition);
+    vEndThread(agent);
+
+    vStopPoller();
+    vStopDecoder();
+
+    hidfunc.iCloseDevice();
+    vStore(bDeviceOpened, 0);
+    vStore(JposData.bKeyboardOpened, 0);
+    vStore(jvm, nullptr);
+    vReleaseClaimTable();
+}
+
+}  // namespace
+
+void vEndThread(pthread_t &handle)
+{
+    const pthread_t thread = tExchange(handle, pthread_t{});
+    if (thread == pthread_t{}) {
+        return;
+    }
+    if (pthread_equal(thread, pthread_self())) {
+        pthread_detach(thread);
+    } else {
+        pthread_join(thread, nullptr);
+    }
+}
+
+bool bThreadGoesOn(uint8_t &stopFlag, unsigned opening)
+{
+    return !tLoad(stopFlag) && tLoad(uiOpening) == opening;
+}
 
 void vResetServiceState()
 {
@@ -30,46 +101,6 @@ void vResetServiceState()
     vStore(d.bToneEnabled, 0);
 }
 
-namespace {
-
-// Ends a library thread and clears its handle. A thread never waits for itself: when the shutdown runs
-// on the thread being stopped, that thread is detached instead and ends when its current call returns.
-void vEndThread(pthread_t &handle)
-{
-    const pthread_t thread = tExchange(handle, pthread_t{});
-    if (thread == pthread_t{}) {
-        return;
-    }
-    if (pthread_equal(thread, pthread_self())) {
-        pthread_detach(thread);
-    } else {
-        pthread_join(thread, nullptr);
-    }
-}
-
-// Stops the threads, closes the device and releases the claim table, whatever the open counts say.
-void vShutDownDevice()
-{
-    // The reader: raise its flag, then have the device answer so that a wait for input ends at once.
-    // The reader's wait is bounded as well, so a device that does not answer cannot stall the shutdown.
-    vStore(bTerminateThread, 1);
-    hidfunc.bWrite(ReadKelockPosition, sizeof ReadKelockPosition);
-    vEndThread(agent);
-
-    // The poller looks at its flag once a second.
-    vStore(bTerminateConnectThread, 1);
-    vEndThread(con_agent);
-    vStore(bTerminateConnectThread, 0);
-
-    hidfunc.iCloseDevice();
-    vStore(bDeviceOpened, 0);
-    vStore(JposData.bKeyboardOpened, 0);
-    vStore(jvm, nullptr);
-    vReleaseClaimTable();
-}
-
-}  // namespace
-
 int iOpenDeviceIfClosed(JNIEnv *env)
 {
     if (tLoad(bDeviceOpened)) {
@@ -82,12 +113,11 @@ int iOpenDeviceIfClosed(JNIEnv *env)
     vStore(bDeviceOpened, 1);
     vStore(bTerminateThread, 0);
 
-    pthread_t reader;
-    if (pthread_create(&reader, nullptr, thread_function, nullptr) != 0) {
+    // The reader makes the FIFO and starts the decoder; without them no event could ever arrive.
+    if (!bStartReader()) {
         vShutDownDevice();
         return JPOS_E_NOSERVICE;
     }
-    vStore(agent, reader);
 
     JavaVM *vm = nullptr;
     if (env->GetJavaVM(&vm) != 0 || vm == nullptr) {
@@ -110,4 +140,24 @@ void close_all()
         return;
     }
     vShutDownDevice();
+}
+
+void vShutDownOnPowerOff(unsigned opening)
+{
+    while (pthread_mutex_trylock(&LifecycleLock) != 0) {
+        if (tLoad(uiOpening) != opening) {
+            return;  // that opening is being shut down already, by the holder of the lock
+        }
+        usleep(POWER_OFF_LOCK_RETRY_US);
+    }
+    if (tLoad(uiOpening) == opening && tLoad(bDeviceOpened)) {
+        JposRecord &d = JposData;
+        vStore(d.ucKeylockOpen, 0);
+        vStore(d.ucKeyboardOpen, 0);
+        vStore(d.ucMsrOpen, 0);
+        vStore(d.ucToneOpen, 0);
+        close_all();
+        vStore(d.bKeyboardOpened, 0);
+    }
+    pthread_mutex_unlock(&LifecycleLock);
 }

@@ -1,11 +1,14 @@
 // The device lifecycle shared by the four services: the reset of the service state, the common open
-// sequence that the first Open of any service runs, and the shutdown close_all.
+// sequence that the first Open of any service runs, the shutdown close_all, and the power-off shutdown
+// that the library's own threads raise.
 //
 // Opens, Closes, claims and shutdowns of all four services are serialised by LifecycleLock, so that two
-// Java threads never both run a first open, and a claim never writes a table that a shutdown is detaching.
+// Java threads never both run a first open, two shutdowns never stop the same threads, and a claim never
+// writes a table that a shutdown is detaching.
 #ifndef TROV_CORE_LIFECYCLE_H
 #define TROV_CORE_LIFECYCLE_H
 
+#include <cstdint>
 #include <jni.h>
 #include <pthread.h>
 
@@ -23,5 +26,18 @@ int iOpenDeviceIfClosed(JNIEnv *env);
 // device, forgets the VM and removes the claim table. Does nothing while any open count is non-zero.
 // The caller holds LifecycleLock.
 void close_all();
+
+// The power-off shutdown, raised on a library thread of the given opening: all four counts to 0, then
+// close_all. It waits for LifecycleLock, but gives up as soon as that opening's shutdown has begun
+// elsewhere (a Close that is stopping this very thread), so that it never deadlocks against it.
+void vShutDownOnPowerOff(unsigned opening);
+
+// Whether a library thread of the given opening goes on: its stop flag is down and its opening has not
+// ended.
+bool bThreadGoesOn(uint8_t &stopFlag, unsigned opening);
+
+// Ends a library thread and clears its handle: joins it, or, when called on that thread itself,
+// detaches it (it then ends as soon as its current call returns).
+void vEndThread(pthread_t &handle);
 
 #endif

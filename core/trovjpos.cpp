@@ -1,10 +1,11 @@
 // Definitions of the library's process-wide state (declared in trovjpos.h).
 //
-// The two device objects are defined in this one unit, hidfunc first, so that static construction
+// The two device objects are defined in this one unit, hidfunc first (then IOFifo), so that static construction
 // builds them in that order and unloading destroys them in reverse.
 #include "core/trovjpos.h"
 
 #include "device/hidfunctions.h"
+#include "input/iofunctions.h"
 
 #define TROV_EXPORT __attribute__((visibility("default")))
 
@@ -26,5 +27,9 @@ uint8_t bFirstRunConnected = 1;
 uint8_t bFirstRunDisconnected = 1;
 uint8_t *bClaimedBy;
 JavaVM *jvm;
+uint8_t bTcoQueryWaiting;
+
+unsigned uiOpening;
 
 HidFunctions hidfunc;
+IOFunctions IOFifo;

@@ -13,6 +13,7 @@
 #include "core/jposdata.h"
 
 class HidFunctions;
+class IOFunctions;
 
 // JavaPOS result of an Open that cannot provide the service.
 inline constexpr int JPOS_E_NOSERVICE = 104;
@@ -54,6 +55,13 @@ extern uint8_t bFirstRunConnected;      // power-state edge memory
 extern uint8_t bFirstRunDisconnected;
 extern uint8_t *bClaimedBy;             // the attached claim table, null when none is attached
 extern JavaVM *jvm;                     // the Java VM, null while the device is closed
+extern uint8_t bTcoQueryWaiting;        // a TCO query waits for its reply message on msgID
 extern HidFunctions hidfunc;            // the device channel
+extern IOFunctions IOFifo;              // the FIFO between the reader and the decoder
+
+// The number of the current opening of the device. It is passed to every thread an opening starts,
+// and a shutdown advances it first thing, so that a thread can tell that its opening has ended even
+// when the shutdown runs on that very thread and cannot stop it by a join.
+extern unsigned uiOpening;
 
 #endif

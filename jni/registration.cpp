@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "core/scoped_lock.h"
 #include "core/shared_access.h"
 
+pthread_mutex_t ListenerLock = PTHREAD_MUTEX_INITIALIZER;
 jint Version;
 jobject KLObject;
 jobject MSRObject;
@@ -58,6 +60,7 @@ int iRegister(JNIEnv *env, jobject obj, jobject &object, const Listener (&listen
         env->DeleteGlobalRef(reference);
         return -1;
     }
+    ScopedLock guard(ListenerLock);
     vStore(object, reference);
     return 0;
 }
@@ -66,7 +69,11 @@ int iRegister(JNIEnv *env, jobject obj, jobject &object, const Listener (&listen
 
 void vReleaseObject(JNIEnv *env, jobject &object)
 {
-    jobject earlier = tExchange(object, nullptr);
+    jobject earlier = nullptr;
+    {
+        ScopedLock guard(ListenerLock);
+        earlier = tExchange(object, nullptr);
+    }
     if (earlier != nullptr) {
         env->DeleteGlobalRef(earlier);
     }

@@ -4,6 +4,11 @@
 #define TROV_JNI_REGISTRATION_H
 
 #include <jni.h>
+#include <pthread.h>
+
+// Held while a registered object is stored, replaced or released, and while a callback takes its own
+// reference to it, so that a callback never uses a reference that a Close is deleting.
+extern pthread_mutex_t ListenerLock;
 
 extern jint Version;  // JNI version of the latest registration, used when library threads attach
 

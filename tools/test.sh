@@ -1,7 +1,8 @@
 #!/bin/bash
 # Every test tier: native tests (GoogleTest) against the simulated keyboard, end-to-end tests in a real
 # JVM with -Xcheck:jni, for x86_64 with g++ and clang, an AddressSanitizer+UBSan build, and the 32-bit
-# x86 target. Warnings are errors throughout.
+# x86 target. A ThreadSanitizer build checks the hand-offs between the library's threads.
+# Warnings are errors throughout.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh" tests
@@ -21,5 +22,6 @@ mkdir -p "$root/build"
 tier gcc-x86_64 -DCMAKE_BUILD_TYPE=RelWithDebInfo
 tier clang-x86_64 -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 tier asan-x86_64 -DCMAKE_BUILD_TYPE=Debug -DTROV_SANITIZE=address,undefined
+tier tsan-x86_64 -DCMAKE_BUILD_TYPE=Debug -DTROV_SANITIZE=thread -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 tier gcc-i386 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i386-linux.cmake"
 echo "=== all tiers passed"

@@ -6,8 +6,12 @@
 
 #include <jni.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 struct FakeClass {
     std::set<std::string> methods;  // "name signature"
@@ -16,6 +20,15 @@ struct FakeClass {
 struct FakeObject {
     const FakeClass *cls;
 };
+
+// One listener call made by the library: the method's name, its int arguments and its byte arrays.
+struct FakeCall {
+    std::string method;
+    std::vector<int> ints;
+    std::vector<std::vector<unsigned char>> arrays;
+    bool operator==(const FakeCall &) const = default;
+};
+std::ostream &operator<<(std::ostream &out, const FakeCall &call);
 
 class FakeJni {
 public:
@@ -33,18 +46,32 @@ public:
     static FakeClass msrClass();
 
     int liveGlobalRefs() const;
-    bool exceptionPending() const { return Pending; }
-    std::string pendingMessage() const { return PendingMessage; }
-    void clearException() { Pending = false; }
+    // The calling thread's pending exception, as in a real VM.
+    bool exceptionPending() const;
+    std::string pendingMessage() const;
+    void clearException();
+
+    // Listener calls made so far, in order; waits until there are at least `count` of them.
+    std::vector<FakeCall> calls();
+    std::vector<FakeCall> waitForCalls(size_t count, std::chrono::milliseconds limit = std::chrono::seconds(5));
+    void clearCalls();
+    int attaches() const { return Attaches; }
+    int detaches() const { return Detaches; }
 
     bool failGetJavaVM = false;
     bool failNewGlobalRef = false;
+    bool failNewByteArray = false;
+    bool listenerThrows = false;  // every listener call leaves an exception pending
 
 private:
+    friend struct FakeJniAccess;
     JNINativeInterface_ Table{};
     JNIEnv Env{};
-    bool Pending = false;
-    std::string PendingMessage;
+    std::mutex CallsLock;
+    std::condition_variable CallsChanged;
+    std::vector<FakeCall> Calls;
+    int Attaches = 0;
+    int Detaches = 0;
 };
 
 #endif

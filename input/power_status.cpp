@@ -1,0 +1,44 @@
+#include "input/power_status.h"
+
+#include "core/scoped_lock.h"
+#include "core/shared_access.h"
+#include "core/trovjpos.h"
+#include "device/hidfunctions.h"
+
+namespace {
+
+pthread_mutex_t EdgeLock = PTHREAD_MUTEX_INITIALIZER;
+
+}  // namespace
+
+int getJPOSPowerStatus()
+{
+    ScopedLock edges(EdgeLock);
+    if (hidfunc.bGetDeviceInfo()) {
+        if (tLoad(bFirstRunConnected) == 1) {
+            vStore(bFirstRunConnected, 0);
+            vStore(bFirstRunDisconnected, 1);
+            return OPOS_SUE_POWER_ONLINE;
+        }
+        return 0;
+    }
+    if (tLoad(bFirstRunDisconnected) == 1) {
+        vStore(bFirstRunDisconnected, 0);
+        vStore(bFirstRunConnected, 1);
+        return OPOS_SUE_POWER_OFF_OFFLINE;
+    }
+    return 0;
+}
+
+void vSilencePowerStatus()
+{
+    ScopedLock edges(EdgeLock);
+    vStore(bFirstRunConnected, 0);
+    vStore(bFirstRunDisconnected, 0);
+}
+
+void vArmPowerOffReport()
+{
+    ScopedLock edges(EdgeLock);
+    vStore(bFirstRunDisconnected, 1);
+}

@@ -1,0 +1,163 @@
+#include "input/stream_decoder.h"
+
+#include <cstring>
+#include <sys/msg.h>
+#include <unistd.h>
+
+#include "core/scoped_lock.h"
+#include "core/shared_access.h"
+#include "core/trovjpos.h"
+#include "input/power_status.h"
+
+namespace {
+
+void vCloseFrames()
+{
+    JposRecord &d = JposData;
+    vStore(d.bTrack1Frame, 0);
+    vStore(d.bTrack2Frame, 0);
+    vStore(d.bTrack3Frame, 0);
+    vStore(d.bKeylockFrame, 0);
+    vStore(d.bTcoFrame, 0);
+}
+
+// Every start marker opens its own frame and closes the others.
+void vOpenFrame(uint8_t &frame)
+{
+    vCloseFrames();
+    vStore(frame, 1);
+}
+
+void vStartTrack(uint8_t &frame, uint8_t &length, uint8_t (&buffer)[256])
+{
+    ScopedLock tracks(TrackLock);
+    vOpenFrame(frame);
+    vStore(length, 0);
+    std::memset(buffer, 0, sizeof buffer);
+}
+
+void vTrackByte(uint8_t byte, uint8_t &length, uint8_t (&buffer)[256])
+{
+    ScopedLock tracks(TrackLock);
+    if (tLoad(JposData.bMsrEnabled)) {
+        buffer[length] = byte;
+        vStore(length, static_cast<uint8_t>(length + 1));  // wraps after 256 bytes
+    } else {
+        buffer[0] = 0;  // a disabled MSR keeps nothing of the swipe
+        vStore(length, 0);
+    }
+}
+
+// The reply is complete: tell the waiting query, and only a waiting one (the queue id of an earlier
+// query may name another program's queue by now).
+void vPostTcoReply()
+{
+    if (!tLoad(bTcoQueryWaiting)) {
+        return;
+    }
+    msgbuf.mtype = 1;
+    msgbuf.iSenderPid = static_cast<int32_t>(getpid());
+    msgsnd(tLoad(msgID), &msgbuf, sizeof msgbuf.iSenderPid, IPC_NOWAIT);
+}
+
+void vKeyByte(uint8_t byte, KBDATA &pending, unsigned opening)
+{
+    JposRecord &d = JposData;
+    if (!tLoad(d.bKeyboardEnabled)) {
+        vStore(d.iKeyData, -1);
+        return;
+    }
+    if (byte == KEY_RELEASE_PREFIX) {
+        pending.cType = 2;
+        return;
+    }
+    if (byte == KEY_EXTENDED_PREFIX) {
+        vStore(d.bExtendedKey, 1);
+        return;
+    }
+    pending.ucKey = byte;
+    int32_t keyData = byte;
+    if (tExchange(d.bExtendedKey, 0)) {
+        keyData |= EXTENDED_KEY_BIT;
+    }
+    vStore(d.iKeyData, keyData);
+    // A power-state change not reported yet is reported before the key. When it shuts the device down,
+    // the key is not delivered: the VM is gone for this opening.
+    const int status = getJPOSPowerStatus();
+    if (status != 0) {
+        CallbackJPOSStatusUpdate(status, opening);
+    }
+    CallbackJPOSKeyData(pending);
+    pending.cType = 1;
+}
+
+}  // namespace
+
+void vDecodeByte(uint8_t byte, KBDATA &pending, unsigned opening)
+{
+    JposRecord &d = JposData;
+    switch (byte) {
+    case 0:
+        return;  // the shutdown's wake-up; the reader never forwards a zero byte
+    case MARK_TRACK1:
+        vStartTrack(d.bTrack1Frame, d.ucTrack1Len, d.ucTrack1);
+        return;
+    case MARK_TRACK2:
+        vStartTrack(d.bTrack2Frame, d.ucTrack2Len, d.ucTrack2);
+        return;
+    case MARK_TRACK3:
+        vStartTrack(d.bTrack3Frame, d.ucTrack3Len, d.ucTrack3);
+        return;
+    case MARK_KEYLOCK:
+        vOpenFrame(d.bKeylockFrame);
+        return;
+    case MARK_TCO:
+        vOpenFrame(d.bTcoFrame);
+        vStore(d.ucTcoLen, 0);
+        std::memset(d.ucTcoData, 0, sizeof d.ucTcoData);
+        return;
+    case MARK_TRACK1_END: {
+        ScopedLock tracks(TrackLock);
+        vCloseFrames();
+        d.ucTrack1[d.ucTrack1Len] = 0;
+        return;
+    }
+    case MARK_TRACK2_END:
+        vCloseFrames();
+        return;
+    case MARK_SWIPE_END:
+        vCloseFrames();
+        if (tLoad(d.bMsrEnabled)) {
+            CallbackMSR();
+        }
+        return;
+    case MARK_KEYLOCK_END:
+        vCloseFrames();
+        if (tLoad(d.bKeylockEnabled)) {
+            CallbackKeylock(tLoad(d.iKeylockPosition));
+        }
+        return;
+    case MARK_TCO_END:
+        vCloseFrames();
+        vPostTcoReply();
+        return;
+    default:
+        break;
+    }
+
+    if (tLoad(d.bTrack1Frame)) {
+        vTrackByte(byte, d.ucTrack1Len, d.ucTrack1);
+    } else if (tLoad(d.bTrack2Frame)) {
+        vTrackByte(byte, d.ucTrack2Len, d.ucTrack2);
+    } else if (tLoad(d.bTrack3Frame)) {
+        vTrackByte(byte, d.ucTrack3Len, d.ucTrack3);
+    } else if (tLoad(d.bKeylockFrame)) {
+        // The digit's value; -1 when the keylock is disabled.
+        vStore(d.iKeylockPosition, tLoad(d.bKeylockEnabled) ? static_cast<int8_t>(byte) - '0' : -1);
+    } else if (tLoad(d.bTcoFrame)) {
+        d.ucTcoData[d.ucTcoLen] = byte;
+        vStore(d.ucTcoLen, static_cast<uint8_t>(d.ucTcoLen + 1));  // wraps after 256 bytes
+    } else {
+        vKeyByte(byte, pending, opening);
+    }
+}

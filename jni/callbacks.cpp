@@ -1,0 +1,118 @@
+#include "jni/callbacks.h"
+
+#include <cstring>
+#include <jni.h>
+
+#include "core/lifecycle.h"
+#include "core/scoped_lock.h"
+#include "core/shared_access.h"
+#include "core/trovjpos.h"
+#include "input/power_status.h"
+#include "jni/registration.h"
+
+pthread_mutex_t TrackLock = PTHREAD_MUTEX_INITIALIZER;
+
+namespace {
+
+// The common frame: attach, take a local reference to the registered object (so that a Close that
+// deletes the global reference meanwhile cannot pull the object from under the call), call, detach.
+template <typename Call>
+void vCallListener(jobject &object, jmethodID &method, Call call)
+{
+    JavaVM *vm = tLoad(jvm);
+    if (vm == nullptr) {
+        return;
+    }
+    JavaVMAttachArgs attach;
+    attach.version = tLoad(Version);
+    attach.name = nullptr;
+    attach.group = nullptr;
+    JNIEnv *env = nullptr;
+    vm->AttachCurrentThread(reinterpret_cast<void **>(&env), &attach);
+    if (env != nullptr) {
+        jobject target = nullptr;
+        jmethodID id = nullptr;
+        {
+            ScopedLock listeners(ListenerLock);
+            jobject registered = tLoad(object);
+            id = tLoad(method);
+            if (registered != nullptr && id != nullptr) {
+                target = env->NewLocalRef(registered);
+            }
+        }
+        if (target != nullptr) {
+            call(env, target, id);
+            if (env->ExceptionCheck()) {
+                env->ExceptionClear();
+            }
+        }
+    }
+    vm->DetachCurrentThread();
+}
+
+struct Track {
+    unsigned char bytes[257];  // the track's bytes and the 0 byte behind them
+    int length;                // bytes to pass, the 0 byte included
+};
+
+void vCopyTrack(Track &out, const uint8_t *buffer, uint8_t length)
+{
+    std::memcpy(out.bytes, buffer, length);
+    out.bytes[length] = 0;
+    out.length = length + 1;
+}
+
+jbyteArray pNewArray(JNIEnv *env, const Track &track)
+{
+    jbyteArray array = env->NewByteArray(track.length);
+    if (array != nullptr) {
+        env->SetByteArrayRegion(array, 0, track.length, reinterpret_cast<const jbyte *>(track.bytes));
+    }
+    return array;
+}
+
+}  // namespace
+
+void CallbackKeylock(int position)
+{
+    vCallListener(KLObject, KLStatusUpdateEventID, [position](JNIEnv *env, jobject target, jmethodID id) {
+        env->CallIntMethod(target, id, static_cast<jint>(position + 1));
+    });
+}
+
+void CallbackMSR()
+{
+    Track tracks[3];
+    {
+        ScopedLock guard(TrackLock);
+        vCopyTrack(tracks[0], JposData.ucTrack1, JposData.ucTrack1Len);
+        vCopyTrack(tracks[1], JposData.ucTrack2, JposData.ucTrack2Len);
+        vCopyTrack(tracks[2], JposData.ucTrack3, JposData.ucTrack3Len);
+    }
+    vCallListener(MSRObject, MSRDataEventID, [&tracks](JNIEnv *env, jobject target, jmethodID id) {
+        jbyteArray track1 = pNewArray(env, tracks[0]);
+        jbyteArray track2 = track1 != nullptr ? pNewArray(env, tracks[1]) : nullptr;
+        jbyteArray track3 = track2 != nullptr ? pNewArray(env, tracks[2]) : nullptr;
+        // No call when the VM cannot make the arrays; the failed allocation's exception is cleared.
+        if (track3 != nullptr) {
+            env->CallIntMethod(target, id, track1, track2, track3);
+        }
+    });
+}
+
+void CallbackJPOSKeyData(KBDATA key)
+{
+    vCallListener(KBObject, KBDataEventID, [key](JNIEnv *env, jobject target, jmethodID id) {
+        env->CallIntMethod(target, id, static_cast<jint>(key.ucKey), static_cast<jint>(key.cType));
+    });
+}
+
+void CallbackJPOSStatusUpdate(int status, unsigned opening)
+{
+    vCallListener(KBObject, KBStatusUpdateEventID, [status](JNIEnv *env, jobject target, jmethodID id) {
+        env->CallIntMethod(target, id, static_cast<jint>(status));
+    });
+    if (status == OPOS_SUE_POWER_OFF_OFFLINE) {
+        vShutDownOnPowerOff(opening);
+    }
+}

@@ -1,0 +1,36 @@
+// The road from the library's threads to the Java service objects: each callback attaches its thread
+// to the VM, calls one listener method on the registered object, and detaches again.
+//
+// A callback makes no call when the VM is gone (the device was shut down), when the service has no
+// registered object, or when the VM cannot provide what the call needs. An exception thrown by a
+// listener method is cleared, so that it cannot stop the events that follow.
+#ifndef TROV_JNI_CALLBACKS_H
+#define TROV_JNI_CALLBACKS_H
+
+#include <pthread.h>
+
+// The key record the decoder hands to the key-data callback.
+struct KBDATA {
+    signed char cType;    // 1 key down, 2 key up
+    unsigned char ucKey;  // the key byte as received
+};
+
+// Guards the three track buffers and their lengths against the decoder filling them, the reader
+// emptying them after a reconnection, and the MSR callback copying them, all at once.
+extern pthread_mutex_t TrackLock;
+
+// keylockStatusUpdateEvent(position + 1) on the keylock service object.
+void CallbackKeylock(int position);
+
+// msrDataEvent(track1, track2, track3) on the MSR service object; each array holds the track's bytes
+// followed by one 0 byte.
+void CallbackMSR();
+
+// keyboardDataEvent(key code 0..255, event type) on the POS keyboard service object.
+void CallbackJPOSKeyData(KBDATA key);
+
+// keyboardStatusUpdateEvent(status) on the POS keyboard service object. A power off/offline status
+// while the device of that opening is open then shuts every service down, on the calling thread.
+void CallbackJPOSStatusUpdate(int status, unsigned opening);
+
+#endif

@@ -1,0 +1,280 @@
+// The whole road from the simulated keyboard to the listener calls: reader, FIFO, decoder, callbacks,
+// the power-state detector and poller, reconnection, the reconnect time-out and the shutdowns that the
+// library's own threads raise.
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <unistd.h>
+
+#include "com_trov_jpos_TrovKeylockService.h"
+#include "core/lifecycle.h"
+#include "core/scoped_lock.h"
+#include "core/shared_access.h"
+#include "core/trovjpos.h"
+#include "device/hidfunctions.h"
+#include "fake_jni.h"
+#include "input/iofunctions.h"
+#include "input/power_poller.h"
+#include "input/power_status.h"
+#include "jni/callbacks.h"
+#include "jni/registration.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class EventPipeline : public SimTest {
+protected:
+    FakeJni jni;
+    FakeClass keylockClass = FakeJni::keylockClass();
+    FakeClass keyboardClass = FakeJni::keyboardClass();
+    FakeClass msrClass = FakeJni::msrClass();
+    FakeObject keylock{&keylockClass};
+    FakeObject keyboard{&keyboardClass};
+    FakeObject msr{&msrClass};
+
+    // Opens the device through the keylock service and registers the keyboard and MSR objects, with
+    // the detector silenced, as after a first enable that reported the device online.
+    void openAll()
+    {
+        plugKeyboard(0);
+        ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+        ScopedLock lifecycle(LifecycleLock);
+        ASSERT_EQ(0, createJNIParKB(jni.env(), jni.object(keyboard)));
+        ASSERT_EQ(0, createJNIParMSR(jni.env(), jni.object(msr)));
+        vStore(JposData.ucKeyboardOpen, 1);
+        vStore(JposData.bKeyboardOpened, 1);
+        vStore(JposData.ucMsrOpen, 1);
+        vStore(bFirstRunConnected, 0);
+        vStore(bFirstRunDisconnected, 1);
+    }
+
+    void closeKeylock() { Java_com_trov_jpos_TrovKeylockService_CloseKeylock(jni.env(), jni.object(keylock)); }
+
+    static bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end) {
+                return false;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+
+    void expectShutDown()
+    {
+        EXPECT_EQ(0, bDeviceOpened);
+        EXPECT_EQ(0, JposData.ucKeylockOpen);
+        EXPECT_EQ(0, JposData.ucKeyboardOpen);
+        EXPECT_EQ(0, JposData.ucMsrOpen);
+        EXPECT_EQ(0, JposData.ucToneOpen);
+        EXPECT_EQ(0, JposData.bKeyboardOpened);
+        EXPECT_EQ(pthread_t{}, agent);
+        EXPECT_EQ(pthread_t{}, con_agent);
+        EXPECT_EQ(pthread_t{}, fifo_agent);
+        EXPECT_EQ(nullptr, jvm);
+        EXPECT_EQ(-1, IOFifo.iFd);
+        EXPECT_NE(0, access(INPUT_FIFO_NAME, F_OK)) << "the FIFO is removed";
+        EXPECT_FALSE(claimSegmentExists());
+        EXPECT_EQ(0, trovsim_open_handles(0));
+    }
+
+    static FakeCall key(int code, int type) { return FakeCall{"keyboardDataEvent", {code, type}, {}}; }
+    static FakeCall status(int code) { return FakeCall{"keyboardStatusUpdateEvent", {code}, {}}; }
+};
+
+TEST_F(EventPipeline, KeylockTurnAndKeysTravelTheWholeRoad)
+{
+    openAll();
+    EXPECT_EQ(0, access(INPUT_FIFO_NAME, F_OK)) << "the reader made the FIFO in the working directory";
+    vStore(JposData.bKeyboardEnabled, 1);
+    trovsim_press_key(0, 0x41, 0);
+    trovsim_release_key(0, 0xC8, 1);
+    const unsigned char zeros[] = {0x00, 0x42, 0x00};
+    trovsim_send_raw(0, zeros, 3);
+    EXPECT_EQ((std::vector<FakeCall>{key(0x41, 1), key(200, 2), key(0x42, 1)}), jni.waitForCalls(3));
+
+    jni.clearCalls();
+    Java_com_trov_jpos_TrovKeylockService_enableKeylock(jni.env(), jni.object(keylock), JNI_TRUE);
+    trovsim_turn_keylock(0, 0);
+    EXPECT_EQ((std::vector<FakeCall>{FakeCall{"keylockStatusUpdateEvent", {1}, {}},
+                                     FakeCall{"keylockStatusUpdateEvent", {1}, {}}}),
+              jni.waitForCalls(2))
+        << "the answer to the position request, then the turn";
+}
+
+TEST_F(EventPipeline, ShortOutageReopensSilentlyAndEmptiesTheTracks)
+{
+    openAll();
+    vStore(JposData.bMsrEnabled, 1);
+    trovsim_swipe(0, reinterpret_cast<const unsigned char *>("AB"), 2, reinterpret_cast<const unsigned char *>("1"),
+                  1, nullptr, 0);
+    ASSERT_EQ(1u, jni.waitForCalls(1).size());
+    jni.clearCalls();
+
+    trovsim_unplug(0);
+    ASSERT_TRUE(waitUntil([] { return hidfunc.iDescriptor() == -1; }, 2s)) << "the lost device is closed";
+    trovsim_replug(0, 300);
+    const auto calls = jni.waitForCalls(1);
+    EXPECT_EQ((std::vector<FakeCall>{FakeCall{"msrDataEvent", {}, {{0}, {0}, {0}}}}), calls);
+    EXPECT_EQ(1, bDeviceOpened);
+    EXPECT_EQ(1, trovsim_open_handles(0));
+    EXPECT_NE(pthread_t{}, con_agent) << "a reopen starts the poller";
+    EXPECT_EQ(1, ucDeviceNoResponse);
+    EXPECT_EQ(0, JposData.ucTrack1Len);
+
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(calls, jni.calls()) << "an outage shorter than the limit reports no power state";
+
+    vStore(JposData.bKeyboardEnabled, 1);
+    trovsim_press_key(0, 0x20, 0);
+    EXPECT_EQ(key(0x20, 1), jni.waitForCalls(2).back()) << "keys flow again after the reopen";
+}
+
+TEST_F(EventPipeline, OutageBeyondTheLimitShutsEverythingDown)
+{
+    openAll();
+    trovsim_unplug(0);
+    const auto calls = jni.waitForCalls(1, 15s);
+    EXPECT_EQ(std::vector<FakeCall>{status(2004)}, calls);
+    ASSERT_TRUE(waitUntil([] { return tLoad(bDeviceOpened) == 0; }, 2s));
+    {
+        ScopedLock lifecycle(LifecycleLock);  // the shutdown has finished once the lock is free
+    }
+    expectShutDown();
+    EXPECT_EQ(0, ucDeviceNoResponse);
+
+    // The services can be opened again.
+    trovsim_replug(0, 0);
+    jni.clearCalls();
+    ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+    EXPECT_EQ(1, bDeviceOpened);
+    closeKeylock();
+}
+
+TEST_F(EventPipeline, AtMostOnePollerRunsAndCloseStopsIt)
+{
+    openAll();
+    vStartPoller();
+    const pthread_t first = con_agent;
+    ASSERT_NE(pthread_t{}, first);
+    vStartPoller();
+    EXPECT_EQ(first, con_agent);
+    closeKeylock();
+    vStore(JposData.ucKeyboardOpen, 0);
+    vStore(JposData.ucMsrOpen, 0);
+    {
+        ScopedLock lifecycle(LifecycleLock);
+        close_all();
+    }
+    expectShutDown();
+}
+
+TEST_F(EventPipeline, PollerReportsTheFirstStateOnce)
+{
+    openAll();
+    vStore(bFirstRunConnected, 1);
+    vStore(bFirstRunDisconnected, 1);
+    vStartPoller();
+    EXPECT_EQ(std::vector<FakeCall>{status(2001)}, jni.waitForCalls(1));
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(1u, jni.calls().size());
+}
+
+// A power-off raised on a library thread: that thread is not joined by the shutdown it runs, and ends
+// as soon as its callback returns. A thread of the test takes the place of the poller or the decoder.
+struct StandIn {
+    pthread_t *slot;
+    unsigned opening;
+    std::atomic<bool> started{false};
+    std::atomic<bool> returned{false};
+};
+
+void *standInBody(void *argument)
+{
+    auto *standIn = static_cast<StandIn *>(argument);
+    while (!standIn->started) {
+        std::this_thread::yield();
+    }
+    CallbackJPOSStatusUpdate(2004, standIn->opening);
+    standIn->returned = true;
+    return nullptr;
+}
+
+TEST_F(EventPipeline, PowerOffOnALibraryThreadShutsDownWithoutJoiningItself)
+{
+    for (pthread_t *slot : {&con_agent, &fifo_agent}) {
+        SCOPED_TRACE(slot == &con_agent ? "poller" : "decoder");
+        jni.clearCalls();
+        openAll();
+        // Stop the real thread of that slot.
+        if (slot == &con_agent) {
+            vStopPoller();
+        } else {
+            vStore(bTerminateFifoThread, 1);
+            const char wakeUp = 0;
+            IOFifo.iWrite(&wakeUp, 1);
+            vEndThread(fifo_agent);
+            vStore(bTerminateFifoThread, 0);
+        }
+        StandIn standIn;
+        standIn.slot = slot;
+        standIn.opening = tLoad(uiOpening);
+        pthread_t thread;
+        ASSERT_EQ(0, pthread_create(&thread, nullptr, standInBody, &standIn));
+        vStore(*slot, thread);
+        standIn.started = true;  // the shutdown detaches the thread; the test never joins it
+        ASSERT_TRUE(waitUntil([&] { return standIn.returned.load(); }, 5s)) << "the shutdown hung on its own thread";
+        expectShutDown();
+        EXPECT_EQ(status(2004), jni.calls().back());
+    }
+}
+
+TEST_F(EventPipeline, CloseAndPowerOffAtOnceNeverStopAThreadTwice)
+{
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        openAll();
+        vStartPoller();
+        const unsigned opening = tLoad(uiOpening);
+        std::thread powerOff([opening] { CallbackJPOSStatusUpdate(2004, opening); });
+        vStore(JposData.ucKeyboardOpen, 0);
+        vStore(JposData.ucMsrOpen, 0);
+        closeKeylock();
+        powerOff.join();
+        expectShutDown();
+        jni.clearCalls();
+        trovsim_reset();
+    }
+}
+
+TEST_F(EventPipeline, OpenFailsAndUndoesItWhenTheFifoCannotBeMade)
+{
+    plugKeyboard(0);
+    char here[4096];
+    ASSERT_NE(nullptr, getcwd(here, sizeof here));
+    // A working directory that has been removed: nothing can be made in it, whoever the user is.
+    char scratch[] = "/tmp/trov-gone-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(scratch));
+    ASSERT_EQ(0, chdir(scratch));
+    ASSERT_EQ(0, rmdir(scratch));
+    const jint result = Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock));
+    ASSERT_EQ(0, chdir(here));
+
+    EXPECT_EQ(104, result);
+    EXPECT_EQ(0, bDeviceOpened);
+    EXPECT_EQ(pthread_t{}, agent);
+    EXPECT_EQ(pthread_t{}, fifo_agent);
+    EXPECT_EQ(-1, IOFifo.iFd);
+    EXPECT_EQ(0, trovsim_open_handles(0));
+    EXPECT_FALSE(claimSegmentExists());
+    EXPECT_EQ(0, jni.liveGlobalRefs());
+
+    ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)))
+        << "in a usable directory the next Open works";
+}
+
+}  // namespace
