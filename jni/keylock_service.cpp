@@ -9,31 +9,18 @@
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
 #include "jni/registration.h"
+#include "jni/service_open.h"
 
 JNIEXPORT jint JNICALL Java_com_trov_jpos_TrovKeylockService_OpenKeylock(JNIEnv *env, jobject self)
 {
     ScopedLock lifecycle(LifecycleLock);
-    if (iOpenDeviceIfClosed(env) != 0) {
-        return JPOS_E_NOSERVICE;
-    }
-    if (createJNIParKL(env, self) != 0) {
-        close_all();  // releases a device this call opened, unless another service has it open
-        return JPOS_E_NOSERVICE;
-    }
-    vStore(JposData.ucKeylockOpen, JposData.ucKeylockOpen + 1);
-    return 0;
+    return iOpenService(env, self, createJNIParKL, JposData.ucKeylockOpen);
 }
 
 JNIEXPORT void JNICALL Java_com_trov_jpos_TrovKeylockService_CloseKeylock(JNIEnv *env, jobject)
 {
     ScopedLock lifecycle(LifecycleLock);
-    // A Close without an Open leaves the count at 0, so that it cannot keep the device open.
-    if (JposData.ucKeylockOpen != 0) {
-        vStore(JposData.ucKeylockOpen, JposData.ucKeylockOpen - 1);
-    }
-    if (tLoad(bDeviceOpened)) {
-        close_all();
-    }
+    vCloseService(JposData.ucKeylockOpen);
     vReleaseObject(env, KLObject);
 }
 
