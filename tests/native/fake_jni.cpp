@@ -148,6 +148,15 @@ FakeJni::FakeJni()
         arrays.emplace_back(static_cast<size_t>(length), 0);
         return reinterpret_cast<jbyteArray>(&arrays.back());
     };
+    Table.GetArrayLength = [](JNIEnv *, jarray array) -> jsize {
+        return static_cast<jsize>(reinterpret_cast<std::vector<unsigned char> *>(array)->size());
+    };
+    Table.GetByteArrayRegion = [](JNIEnv *, jbyteArray array, jsize start, jsize length, jbyte *bytes) {
+        auto *v = reinterpret_cast<std::vector<unsigned char> *>(array);
+        for (jsize i = 0; i < length; ++i) {
+            bytes[i] = static_cast<jbyte>(v->at(static_cast<size_t>(start + i)));
+        }
+    };
     Table.SetByteArrayRegion = [](JNIEnv *, jbyteArray array, jsize start, jsize length, const jbyte *bytes) {
         auto *v = reinterpret_cast<std::vector<unsigned char> *>(array);
         for (jsize i = 0; i < length; ++i) {
@@ -218,6 +227,13 @@ void FakeJni::clearCalls()
 {
     std::lock_guard<std::mutex> guard(CallsLock);
     Calls.clear();
+}
+
+jbyteArray FakeJni::array(std::vector<unsigned char> bytes)
+{
+    std::lock_guard<std::mutex> guard(arraysLock);
+    arrays.push_back(std::move(bytes));
+    return reinterpret_cast<jbyteArray>(&arrays.back());
 }
 
 FakeClass FakeJni::keylockClass()

@@ -40,6 +40,9 @@ public:
     JNIEnv *env() { return &Env; }
     jobject object(FakeObject &o) { return reinterpret_cast<jobject>(&o); }
 
+    // A Java byte array holding these bytes.
+    static jbyteArray array(std::vector<unsigned char> bytes);
+
     // Classes shaped like the Java service classes.
     static FakeClass keylockClass();
     static FakeClass keyboardClass();
