@@ -17,11 +17,14 @@ pthread_mutex_t TcoLock = PTHREAD_MUTEX_INITIALIZER;
 
 constexpr useconds_t REPLY_POLL_US = 1000;
 
-// Waits for the decoder's reply message, polling so that the wait is bounded.
+// Waits for the decoder's reply message, polling so that the wait is bounded. The message is received
+// into a buffer of its own: msgbuf is the decoder's, which it may be filling for the send at that moment
+// (and some emulators write the buffer even when no message was there).
 bool bReplyArrived()
 {
+    TcoMessage reply;
     for (int waited = 0; waited < TCO_REPLY_LIMIT_MS * 1000; waited += REPLY_POLL_US) {
-        if (msgrcv(tLoad(msgID), &msgbuf, sizeof msgbuf.iSenderPid, 1, IPC_NOWAIT) >= 0) {
+        if (msgrcv(tLoad(msgID), &reply, sizeof reply.iSenderPid, 1, IPC_NOWAIT) >= 0) {
             return true;
         }
         if (errno != ENOMSG && errno != EINTR) {

@@ -164,6 +164,8 @@ TEST_F(ServiceEntryPoints, KeyboardEnableNeedsTheClaimAndStartsOnePoller)
 
     Java_com_trov_jpos_TrovPOSKeyboardService_claimPOSKeyboard(env(), kb(), JNI_TRUE);
     EXPECT_TRUE(Java_com_trov_jpos_TrovPOSKeyboardService_isPOSKeyboardClaimed(env(), kb()));
+    vStore(bFirstRunConnected, 1);  // the detector as at load: nothing reported yet
+    vStore(bFirstRunDisconnected, 1);
     Java_com_trov_jpos_TrovPOSKeyboardService_enablePOSKeyboard(env(), kb(), JNI_TRUE);
     EXPECT_EQ(1, JposData.bKeyboardEnabled);
     const pthread_t poller = con_agent;
