@@ -107,6 +107,10 @@ int iOpenDeviceIfClosed(JNIEnv *env)
         return 0;
     }
     hidfunc.vClearAll();
+    // Each opening reports the power state its first test finds, also after an earlier opening was
+    // shut down by a power-off: the application then learns that the keyboard is back.
+    vStore(bFirstRunConnected, 1);
+    vStore(bFirstRunDisconnected, 1);
     if (!hidfunc.bFindAndOpenDevice()) {
         return JPOS_E_NOSERVICE;
     }
@@ -142,7 +146,7 @@ void close_all()
     vShutDownDevice();
 }
 
-void vShutDownOnPowerOff(unsigned opening)
+void vReportPowerOff(unsigned opening, void (*report)())
 {
     while (pthread_mutex_trylock(&LifecycleLock) != 0) {
         if (tLoad(uiOpening) != opening) {
@@ -150,6 +154,7 @@ void vShutDownOnPowerOff(unsigned opening)
         }
         usleep(POWER_OFF_LOCK_RETRY_US);
     }
+    report();
     if (tLoad(uiOpening) == opening && tLoad(bDeviceOpened)) {
         JposRecord &d = JposData;
         vStore(d.ucKeylockOpen, 0);

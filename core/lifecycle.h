@@ -27,10 +27,13 @@ int iOpenDeviceIfClosed(JNIEnv *env);
 // The caller holds LifecycleLock.
 void close_all();
 
-// The power-off shutdown, raised on a library thread of the given opening: all four counts to 0, then
-// close_all. It waits for LifecycleLock, but gives up as soon as that opening's shutdown has begun
-// elsewhere (a Close that is stopping this very thread), so that it never deadlocks against it.
-void vShutDownOnPowerOff(unsigned opening);
+// The power-off shutdown, raised on a library thread of the given opening. It takes LifecycleLock for
+// the whole report, so that no Open can slip in between the report and the shutdown and be shut down
+// with the old opening: report() runs with the lock held, then, while that opening's device is open,
+// all four counts go to 0 and close_all runs. Waiting for the lock gives up (and reports nothing) as
+// soon as that opening's shutdown has begun elsewhere, such as a Close that is stopping this very
+// thread, so that the two never deadlock.
+void vReportPowerOff(unsigned opening, void (*report)());
 
 // Whether a library thread of the given opening goes on: its stop flag is down and its opening has not
 // ended.

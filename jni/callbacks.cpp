@@ -107,12 +107,27 @@ void CallbackJPOSKeyData(KBDATA key)
     });
 }
 
-void CallbackJPOSStatusUpdate(int status, unsigned opening)
+namespace {
+
+void vCallStatusListener(int status)
 {
     vCallListener(KBObject, KBStatusUpdateEventID, [status](JNIEnv *env, jobject target, jmethodID id) {
         env->CallIntMethod(target, id, static_cast<jint>(status));
     });
+}
+
+void vCallPowerOffListener()
+{
+    vCallStatusListener(OPOS_SUE_POWER_OFF_OFFLINE);
+}
+
+}  // namespace
+
+void CallbackJPOSStatusUpdate(int status, unsigned opening)
+{
     if (status == OPOS_SUE_POWER_OFF_OFFLINE) {
-        vShutDownOnPowerOff(opening);
+        vReportPowerOff(opening, vCallPowerOffListener);
+    } else {
+        vCallStatusListener(status);
     }
 }

@@ -30,7 +30,9 @@ void CallbackMSR();
 void CallbackJPOSKeyData(KBDATA key);
 
 // keyboardStatusUpdateEvent(status) on the POS keyboard service object. A power off/offline status
-// while the device of that opening is open then shuts every service down, on the calling thread.
+// while the device of that opening is open then shuts every service down, on the calling thread; the
+// report and the shutdown happen as one step under the lifecycle lock, so that an Open made in answer
+// to the report opens the device anew.
 void CallbackJPOSStatusUpdate(int status, unsigned opening);
 
 #endif
