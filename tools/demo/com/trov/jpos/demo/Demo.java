@@ -1,47 +1,159 @@
 package com.trov.jpos.demo;
 
+import com.trov.jpos.MsrDataEvent;
+import com.trov.jpos.TrovConst;
 import com.trov.jpos.TrovKeylockService;
+import com.trov.jpos.TrovMSRService;
+import com.trov.jpos.TrovPOSKeyboardService;
+import com.trov.jpos.TrovService;
+import com.trov.jpos.TrovToneIndicatorService;
 import com.trov.jpos.sim.SimKeyboard;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.List;
+import java.util.concurrent.LinkedBlockingQueue;
+import java.util.concurrent.TimeUnit;
 
 /**
- * A tour of the services against the simulated keyboard: what the application does, what the keyboard
- * received, and what is left once everything is closed.
+ * A tour of the four services against the simulated keyboard: what the application does, what its
+ * listeners saw, what the keyboard received, and what is left once everything is closed.
+ *
+ * <p>Listeners only queue what they receive; the main thread takes it from the queues with time-outs and
+ * prints it, so the output comes in the same order on every run.
  */
 public final class Demo {
+    private static final int NODE = 0;
+    private static final long WAIT_MS = 5000;
+
+    // What the listeners saw, one queue per kind of event: events of different services come on different
+    // dispatcher threads, so only within one queue is their order fixed.
+    private static final LinkedBlockingQueue<String> KEYLOCK = new LinkedBlockingQueue<>();
+    private static final LinkedBlockingQueue<String> POWER = new LinkedBlockingQueue<>();
+    private static final LinkedBlockingQueue<String> KEYS = new LinkedBlockingQueue<>();
+    private static final LinkedBlockingQueue<String> CARDS = new LinkedBlockingQueue<>();
+
     private Demo() {
     }
 
     public static void main(String[] args) throws Exception {
         SimKeyboard.reset();
-        SimKeyboard.plugKeyboard(0);
-        SimKeyboard.setKeylock(0, 2);
-        say("A simulated POS keyboard is plugged in as /dev/usb/hid/hiddev0, its keylock in position 2.");
+        SimKeyboard.plugKeyboard(NODE);
+        SimKeyboard.setKeylock(NODE, 2);
+        SimKeyboard.setTco(NODE, 0x01, "1F");
+        say("A simulated POS keyboard is plugged in as /dev/usb/hid/hiddev0, its keylock at digit 2.");
 
-        try (TrovKeylockService keylock = new TrovKeylockService()) {
-            keylock.addStatusUpdateListener(e -> say("  application: keylock position " + e.getStatus()));
-            keylock.open();
-            say("Keylock service opened: the library found the keyboard and set it up.");
-            say("  device descriptors open on the keyboard: " + SimKeyboard.openHandles(0));
-            say("  claim table (System V key 100) present: " + claimTablePresent());
+        TrovKeylockService keylock = new TrovKeylockService();
+        TrovPOSKeyboardService keyboard = new TrovPOSKeyboardService();
+        TrovMSRService msr = new TrovMSRService();
+        TrovToneIndicatorService tone = new TrovToneIndicatorService();
+        List<TrovService> services = List.of(keylock, keyboard, msr, tone);
+        keylock.addStatusUpdateListener(e -> KEYLOCK.add("keylock at position " + e.getStatus()));
+        keyboard.addStatusUpdateListener(e -> POWER.add("keyboard power status " + power(e.getStatus())));
+        keyboard.addDataListener(e -> KEYS.add("key " + e.getKeyCode() + (e.isKeyDown() ? " down" : " up")));
+        msr.addDataListener(e -> CARDS.add("card swiped: " + tracks(e)));
 
-            keylock.claim();
-            say("Keylock claimed: " + keylock.isClaimed());
+        try {
+            for (TrovService service : services) {
+                service.open();
+            }
+            say("Opened the keylock, POS keyboard, MSR and tone indicator services: " + states(services));
+            say("  device descriptors open: " + SimKeyboard.openHandles(NODE)
+                    + ", claim table (System V key 100) present: " + claimTablePresent());
 
-            keylock.setDeviceEnabled(true);
-            SimKeyboard.waitReceived(0, 2, 2000);
-            say("Keylock enabled; the keyboard received: " + hex(SimKeyboard.received(0))
-                    + " (the keylock position request)");
+            for (TrovService service : services) {
+                service.claim();
+                service.setDeviceEnabled(true);
+            }
+            say("Claimed and enabled all four: " + states(services));
+            say("  the keyboard received " + hex(SimKeyboard.received(NODE)) + " (the keylock position request)");
+            expect(KEYLOCK, "keylock at position 3");  // digit 2; positions count from 1
+            expect(POWER, "keyboard power status 2001 (online)");
+
+            say("The clerk turns the key to digit 0:");
+            SimKeyboard.turnKeylock(NODE, 0);
+            expect(KEYLOCK, "keylock at position 1");
+
+            say("The clerk presses and releases key 0x41, then the extended key E0 C8:");
+            SimKeyboard.pressKey(NODE, 0x41);
+            SimKeyboard.releaseKey(NODE, 0x41);
+            SimKeyboard.pressKey(NODE, 0xC8, true);
+            SimKeyboard.releaseKey(NODE, 0xC8, true);
+            expect(KEYS, "key 65 down", "key 65 up", "key 200 down", "key 200 up");
+
+            say("A card is swiped (tracks 1 and 2; track 3 empty):");
+            SimKeyboard.swipe(NODE, "B4111111111111111^DOE/JANE^2512", "4111111111111111=2512", null);
+            expect(CARDS, "card swiped: [B4111111111111111^DOE/JANE^2512] [4111111111111111=2512] []");
+
+            SimKeyboard.clearReceived(NODE);
+            tone.sound(new byte[] {0x07, 0x31, 0x32});
+            say("Beep: tone.sound(07 31 32); the keyboard received " + hex(SimKeyboard.received(NODE)));
+
+            SimKeyboard.clearReceived(NODE);
+            int tco = keyboard.readTco(0x01);
+            say("TCO value 1 read: " + tco + " (query " + hex(SimKeyboard.received(NODE)) + ", reply \"1F\")");
+
+            say("The keyboard is unplugged and comes back after 500 ms:");
+            SimKeyboard.unplug(NODE);
+            SimKeyboard.replug(NODE, 500);
+            expect(CARDS, "card swiped: [] [] []");
+            SimKeyboard.pressKey(NODE, 0x42);
+            expect(KEYS, "key 66 down");
+            awaitPresenceTests(2);
+            say("  power status events meanwhile: " + (POWER.isEmpty() ? "none" : POWER)
+                    + "; further card events: " + (CARDS.isEmpty() ? "none" : CARDS));
+            say("  the services stay " + states(services));
+        } finally {
+            for (TrovService service : services) {
+                service.close();
+            }
         }
+        say("Closed all four: " + states(services));
+        say("  device descriptors open: " + SimKeyboard.openHandles(NODE)
+                + ", claim table present: " + claimTablePresent()
+                + ", input FIFO present: " + Files.exists(Path.of("InputFifo")));
+    }
 
-        say("Keylock service closed.");
-        say("  the keyboard received in all: " + hex(SimKeyboard.received(0))
-                + " (the last request woke the library's reader thread for the shutdown)");
-        say("  device descriptors open on the keyboard: " + SimKeyboard.openHandles(0));
-        say("  claim table present: " + claimTablePresent());
+    /** Prints what the listeners saw, in order; each must arrive within the time-out. */
+    private static void expect(LinkedBlockingQueue<String> queue, String... events) throws InterruptedException {
+        for (String expected : events) {
+            String seen = queue.poll(WAIT_MS, TimeUnit.MILLISECONDS);
+            if (seen == null) {
+                throw new IllegalStateException("the application did not see: " + expected);
+            }
+            say("  application saw: " + seen + (seen.equals(expected) ? "" : "   (expected " + expected + ")"));
+        }
+    }
+
+    /** Waits until the library's power-status poller has looked at the keyboard {@code polls} more times. */
+    private static void awaitPresenceTests(int polls) throws InterruptedException {
+        long target = SimKeyboard.count(NODE, SimKeyboard.REQ_GDEVINFO) + polls;
+        long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(WAIT_MS + 1000L * polls);
+        while (SimKeyboard.count(NODE, SimKeyboard.REQ_GDEVINFO) < target && System.nanoTime() < deadline) {
+            Thread.sleep(20);
+        }
+    }
+
+    private static String power(int status) {
+        return status + (status == TrovConst.SUE_POWER_ONLINE ? " (online)"
+                : status == TrovConst.SUE_POWER_OFF_OFFLINE ? " (off/offline)" : "");
+    }
+
+    private static String tracks(MsrDataEvent e) {
+        return "[" + latin1(e.getTrack1()) + "] [" + latin1(e.getTrack2()) + "] [" + latin1(e.getTrack3()) + "]";
+    }
+
+    private static String latin1(byte[] bytes) {
+        return new String(bytes, StandardCharsets.ISO_8859_1);
+    }
+
+    private static String states(List<TrovService> services) {
+        StringBuilder text = new StringBuilder();
+        for (TrovService service : services) {
+            text.append(text.length() == 0 ? "" : "/").append(service.getState());
+        }
+        return text.toString();
     }
 
     private static boolean claimTablePresent() throws IOException {

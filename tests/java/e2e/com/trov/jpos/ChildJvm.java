@@ -1,0 +1,53 @@
+package com.trov.jpos;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.io.File;
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.TimeUnit;
+
+/**
+ * Runs a main class of the test jar in a JVM of its own, the way this JVM runs: with the same launcher
+ * and options, -Xcheck:jni and the simulator preloaded, but without the product jar, so that the child
+ * can bind the library to a service class of its own.
+ */
+final class ChildJvm {
+    private ChildJvm() {
+    }
+
+    /** The child's output (standard output and error together), once it ended with status 0. */
+    static String run(String mainClass) throws Exception {
+        String build = System.getProperty("trov.test.build");
+        String launcher = System.getProperty("trov.test.launcher", "");
+        List<String> command = new ArrayList<>();
+        if (!launcher.isEmpty()) {
+            command.add(launcher);
+        }
+        command.add(System.getProperty("java.home") + File.separator + "bin" + File.separator + "java");
+        String jvmOptions = System.getProperty("trov.test.jvmOptions", "").trim();
+        if (!jvmOptions.isEmpty()) {
+            command.addAll(List.of(jvmOptions.split("\\s+")));
+        }
+        command.addAll(List.of("-Xcheck:jni", "-Djava.library.path=" + build,
+                "-cp", build + "/trov-tests.jar:" + build + "/trovsim.jar", mainClass));
+        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
+        String preload = build + "/libtrovsim.so";
+        if (launcher.isEmpty()) {
+            builder.environment().put("LD_PRELOAD", preload);
+        } else {
+            builder.environment().put("TROV_GUEST_ENV", "LD_PRELOAD=" + preload);
+            builder.environment().remove("LD_PRELOAD");
+        }
+        Process child = builder.start();
+        byte[] output = child.getInputStream().readAllBytes();
+        assertTrue(child.waitFor(120, TimeUnit.SECONDS), "the child JVM did not end");
+        String text = new String(output, StandardCharsets.UTF_8);
+        assertEquals(0, child.exitValue(), "the child JVM failed:\n" + text);
+        assertFalse(text.contains("WARNING"), "the JNI checker complained in the child:\n" + text);
+        return text;
+    }
+}

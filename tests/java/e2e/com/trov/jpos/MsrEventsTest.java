@@ -1,0 +1,77 @@
+package com.trov.jpos;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+
+import com.trov.jpos.sim.SimKeyboard;
+import java.nio.charset.StandardCharsets;
+import java.util.List;
+import org.junit.jupiter.api.Test;
+
+/** Card swipes: the tracks the application receives, and the arrays the library hands to Java. */
+class MsrEventsTest extends SimulatedKeyboardFixture {
+
+    private static final byte[] TRACK1 = "B4111111111111111^DOE/JANE^2512101".getBytes(StandardCharsets.US_ASCII);
+
+    @Test
+    void threeTracksArriveWholeAnEmptyOneEmptyAndA255ByteOneWhole() throws Exception {
+        TrovMSRService msr = msr();
+        Recorder<MsrDataEvent> swipes = new Recorder<>();
+        msr.addDataListener(swipes::add);
+        ready(msr);
+
+        byte[] track2 = "4111111111111111=2512101".getBytes(StandardCharsets.US_ASCII);
+        byte[] track3 = filled(255, '3');
+        SimKeyboard.swipe(NODE, TRACK1, track2, track3);
+        MsrDataEvent swipe = swipes.next(EVENT_WAIT_MS);
+        assertArrayEquals(TRACK1, swipe.getTrack1());
+        assertArrayEquals(track2, swipe.getTrack2());
+        assertArrayEquals(track3, swipe.getTrack3());
+
+        SimKeyboard.swipe(NODE, null, track2, null);
+        swipe = swipes.next(EVENT_WAIT_MS);
+        assertEquals(0, swipe.getTrack1().length);
+        assertArrayEquals(track2, swipe.getTrack2());
+        assertEquals(0, swipe.getTrack3().length, "nothing of the earlier swipe's track 3 is left");
+    }
+
+    @Test
+    void aSwipeWhileDisabledDeliversNothing() throws Exception {
+        TrovMSRService msr = msr();
+        Recorder<MsrDataEvent> swipes = new Recorder<>();
+        msr.addDataListener(swipes::add);
+        msr.open();
+        msr.claim();
+        TrovKeylockService keylock = keylock();
+        Recorder<Integer> positions = new Recorder<>();
+        keylock.addStatusUpdateListener(e -> positions.add(e.getStatus()));
+        keylock.open();
+        keylock.setDeviceEnabled(true);
+        positions.next(EVENT_WAIT_MS);
+
+        SimKeyboard.swipe(NODE, "DISABLED", "DISABLED", "DISABLED");
+        // Input is decoded in order: once this turn arrives, the swipe before it has been decoded.
+        SimKeyboard.turnKeylock(NODE, 5);
+        assertEquals(6, positions.next(EVENT_WAIT_MS));
+        msr.setDeviceEnabled(true);
+        SimKeyboard.swipe(NODE, TRACK1, null, null);
+
+        MsrDataEvent swipe = swipes.next(EVENT_WAIT_MS);
+        assertArrayEquals(TRACK1, swipe.getTrack1());
+        assertEquals(List.of(swipe), swipes.all());
+    }
+
+    /**
+     * The listener method gets each track as its bytes and one terminating 0 byte, an empty track as a
+     * single 0 byte; the outage's report of emptied tracks likewise.
+     */
+    @Test
+    void theListenerMethodGetsEachTrackWithOneTerminatingZeroByte() throws Exception {
+        String output = ChildJvm.run(NativeTrackProbe.class.getName());
+        String[] lines = output.lines().filter(l -> !l.isBlank()).toArray(String[]::new);
+        String hex1 = java.util.HexFormat.of().formatHex(NativeTrackProbe.TRACK1) + "00";
+        String hex3 = "37".repeat(255) + "00";
+        assertEquals(List.of("open 0", "event " + hex1 + " 00 " + hex3, "event 00 00 00", "handles 0"),
+                List.of(lines), output);
+    }
+}

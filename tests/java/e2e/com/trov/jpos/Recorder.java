@@ -1,0 +1,41 @@
+package com.trov.jpos;
+
+import static org.junit.jupiter.api.Assertions.assertNotNull;
+
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.CopyOnWriteArrayList;
+import java.util.concurrent.LinkedBlockingQueue;
+import java.util.concurrent.TimeUnit;
+
+/** Collects what a listener received, on whatever thread it ran, for the test thread to wait for. */
+final class Recorder<T> {
+    private final LinkedBlockingQueue<T> pending = new LinkedBlockingQueue<>();
+    private final List<T> all = new CopyOnWriteArrayList<>();
+
+    void add(T item) {
+        all.add(item);
+        pending.add(item);
+    }
+
+    /** The next item not yet taken; fails when none arrives within the time-out. */
+    T next(long timeoutMs) throws InterruptedException {
+        T item = pending.poll(timeoutMs, TimeUnit.MILLISECONDS);
+        assertNotNull(item, "nothing arrived within " + timeoutMs + " ms; so far: " + all);
+        return item;
+    }
+
+    /** The next {@code count} items not yet taken, in order. */
+    List<T> next(int count, long timeoutMs) throws InterruptedException {
+        List<T> items = new ArrayList<>();
+        for (int i = 0; i < count; ++i) {
+            items.add(next(timeoutMs));
+        }
+        return items;
+    }
+
+    /** Everything received so far, taken or not. */
+    List<T> all() {
+        return List.copyOf(all);
+    }
+}
