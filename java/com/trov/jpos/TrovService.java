@@ -100,7 +100,6 @@ public abstract class TrovService implements AutoCloseable {
             // The dispatcher must exist before the native open: events may come at once. A dispatcher
             // left finished by a native shutdown drains its queue on its own.
             EventDispatcher newDispatcher = new EventDispatcher("TrovJPOS-" + serviceName + "-events");
-            int shutdowns = DeviceShutdowns.current();
             dispatcher = newDispatcher;
             int result;
             try {
@@ -127,7 +126,10 @@ public abstract class TrovService implements AutoCloseable {
                 throw new TrovException(TrovConst.JPOS_E_FAILURE,
                         "The " + serviceName + " service could not be opened (native result " + result + ")");
             }
-            shutdownsAtOpen = shutdowns;
+            // The native layer reports a power-off and shuts down as one step, and an open waits for
+            // that step to end: a power-off counted by now belonged to an earlier opening of the
+            // device, never to the one this open joined.
+            shutdownsAtOpen = DeviceShutdowns.current();
             claimed = false;
             state = ServiceState.IDLE;
         }
