@@ -6,14 +6,23 @@
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 
+namespace {
+
+// Whether a segment is held. The kernel may hand out the id 0 (the first segment after a boot), so
+// shmid alone cannot tell.
+bool bTableHeld;
+
+}  // namespace
+
 int iCreateSharedMemory()
 {
-    const int flags = (shmid == 0 ? IPC_CREAT : 0) | 0666;
+    const int flags = (bTableHeld ? 0 : IPC_CREAT) | 0666;
     shmid = shmget(CLAIM_TABLE_KEY, CLAIM_TABLE_SIZE, flags);
     if (shmid < 0) {
         shmid = 0;  // nothing is held, so the next open creates the segment again
         return 0;
     }
+    bTableHeld = true;
     void *table = shmat(shmid, nullptr, 0);
     if (table == reinterpret_cast<void *>(-1)) {
         return 0;  // the shutdown that follows removes the segment it could not attach
@@ -28,9 +37,10 @@ void vReleaseClaimTable()
     if (table != nullptr) {
         shmdt(table);
     }
-    if (shmid > 0) {
+    if (bTableHeld) {
         // Processes still attached keep their bytes; the next process to open gets a new, zeroed table.
         shmctl(shmid, IPC_RMID, nullptr);
+        bTableHeld = false;
     }
     shmid = 0;
 }

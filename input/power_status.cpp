@@ -22,6 +22,13 @@ int getJPOSPowerStatus()
         }
         return 0;
     }
+    // A device that stopped answering while its descriptor is still open has just been lost, and the
+    // reader, whose read fails at the same moment, takes it from here: it searches for the device for
+    // 10 seconds before it reports power off. Reporting it here as well would end that grace at random,
+    // whenever a test happened to fall between the loss and the reader's reconnection pass.
+    if (hidfunc.iDescriptor() != -1 && tLoad(agent) != pthread_t{}) {
+        return 0;
+    }
     if (tLoad(bFirstRunDisconnected) == 1) {
         vStore(bFirstRunDisconnected, 0);
         vStore(bFirstRunConnected, 1);
