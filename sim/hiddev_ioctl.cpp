@@ -117,11 +117,13 @@ long set_report(HiddevDevice &device, const hiddev_report_info *info, const HidR
 
 long get_string(const HiddevDevice &device, hiddev_string_descriptor *descriptor)
 {
-    if (descriptor->index != 1) {
+    // The driver answers the device's USB string descriptors by index: 1 and 2 exist here.
+    if (descriptor->index != 1 && descriptor->index != 2) {
         return -EINVAL;
     }
-    const std::size_t length = device.name.size() < STRING_MAX ? device.name.size() : STRING_MAX;
-    std::memcpy(descriptor->value, device.name.data(), length);
+    const std::string &text = descriptor->index == 1 ? device.name : device.productName;
+    const std::size_t length = text.size() < STRING_MAX ? text.size() : STRING_MAX;
+    std::memcpy(descriptor->value, text.data(), length);
     descriptor->value[length] = '\0';
     return static_cast<long>(length);
 }

@@ -16,7 +16,8 @@ struct HiddevDevice {
     unsigned short vendor = 0;
     unsigned short product = 0;
     unsigned short version = 0;
-    std::string name;        // USB string 1
+    std::string name;        // USB string 1, the manufacturer on a real keyboard
+    std::string productName; // USB string 2
     unsigned busnum = 1;
     unsigned devnum = 2;
     unsigned faults = 0;     // trovsim_fault bits

@@ -91,13 +91,13 @@ ssize_t plain_read(int fd, void *buf, size_t count, size_t)
     return next::read(fd, buf, count);
 }
 
-// hiddev's poll mask for a simulated descriptor whose socket reported something: input when records
-// are queued; error and hang-up when none are and the device is gone.
+// hiddev's poll mask for a simulated descriptor whose socket reported something: with records queued
+// the driver answers readable and writable alike; with none, error and hang-up once the device is gone.
 short node_revents(int fd)
 {
     int queued = 0;
     if (next::ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) {
-        return POLLIN | POLLRDNORM;
+        return POLLIN | POLLRDNORM | POLLOUT;
     }
     return fd_marks::get(fd) == fd_marks::LIVE ? 0 : POLLERR | POLLHUP;
 }
@@ -110,7 +110,7 @@ int poll_nodes(pollfd *fds, nfds_t nfds, int timeout, int (*real_poll)(pollfd *,
     std::vector<pollfd> polled(fds, fds + nfds);
     for (nfds_t i = 0; i < nfds; ++i) {
         if (fd_marks::get(fds[i].fd) != fd_marks::NONE) {
-            polled[i].events = (fds[i].events & (POLLIN | POLLRDNORM)) != 0 ? POLLIN : 0;
+            polled[i].events = (fds[i].events & (POLLIN | POLLRDNORM | POLLOUT)) != 0 ? POLLIN : 0;
         }
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);

@@ -15,7 +15,8 @@ namespace {
 constexpr unsigned short DEFAULT_VENDOR = 0x5452;
 constexpr unsigned short DEFAULT_PRODUCT = 0x4B42;
 constexpr unsigned short DEFAULT_VERSION = 0x0100;
-constexpr char DEFAULT_NAME[] = "Trov POS Keyboard";
+constexpr char DEFAULT_NAME[] = "Trov";                      // USB string 1: the manufacturer
+constexpr char DEFAULT_PRODUCT_NAME[] = "Trov POS Keyboard";  // USB string 2: the product
 // USB address of the first device: every plug-in gets the next one, as a real bus would assign.
 constexpr unsigned FIRST_DEVNUM = 2;
 
@@ -103,6 +104,7 @@ void Simulator::reset()
         n.device.product = DEFAULT_PRODUCT;
         n.device.version = DEFAULT_VERSION;
         n.device.name = DEFAULT_NAME;
+        n.device.productName = DEFAULT_PRODUCT_NAME;
         n.device.busnum = 1;
         n.device.devnum = FIRST_DEVNUM + static_cast<unsigned>(node);
     }
@@ -226,7 +228,7 @@ int Simulator::replug(int node, int delay_ms)
     n.plugged = true;
     n.plugged_at = Clock::now() + std::chrono::milliseconds(delay_ms);
     n.parser.restart();
-    n.device.devnum += TROVSIM_NODES;
+    n.device.devnum += 1;  // the bus numbers the device anew, as USB does on every plug
     make_device(node);
     return 0;
 }

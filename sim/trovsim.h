@@ -66,7 +66,8 @@ int trovsim_kind(int node);  /* the kind set for the node (also while unplugged)
 int trovsim_set_faults(int node, unsigned faults);
 /* Replaces the node's application list (HIDIOCAPPLICATION answers usages[i] for i < count, EINVAL beyond). */
 int trovsim_set_applications(int node, const unsigned *usages, int count);
-/* Device identity returned by HIDIOCGDEVINFO and HIDIOCGSTRING (index 1). */
+/* Device identity returned by HIDIOCGDEVINFO, and the text of USB string 1 (the manufacturer on a real
+ * keyboard) returned by HIDIOCGSTRING; string 2 is the product name. */
 int trovsim_set_identity(int node, unsigned short vendor, unsigned short product, unsigned short version,
                          const char *name);
 

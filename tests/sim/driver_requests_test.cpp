@@ -110,6 +110,9 @@ TEST_F(DriverRequests, VersionDeviceInfoAndName)
     EXPECT_EQ(12, ::ioctl(fd_, HIDIOCGSTRING, &name));
     EXPECT_STREQ("Sim Keyboard", name.value);
     name.index = 2;
+    EXPECT_EQ(17, ::ioctl(fd_, HIDIOCGSTRING, &name));
+    EXPECT_STREQ("Trov POS Keyboard", name.value);
+    name.index = 3;
     EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCGSTRING, &name));
     EXPECT_EQ(EINVAL, errno);
     // A long name is cut to what the string descriptor holds, terminated.
