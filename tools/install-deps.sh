@@ -6,7 +6,7 @@ task=${1:?usage: install-deps.sh demo|tests}
 
 demo_packages=(cmake make g++ openjdk-17-jdk-headless libgtest-dev junit5)
 test_packages=("${demo_packages[@]}" clang g++-multilib libgtest-dev:i386 openjdk-17-jre-headless:i386
-               libc6-dbg:i386 qemu-user valgrind)
+               libc6-dbg:i386 qemu-user valgrind qemu-system-x86 busybox-static kmod xz-utils)
 case "$task" in
   demo) packages=("${demo_packages[@]}") ;;
   tests) packages=("${test_packages[@]}") ;;

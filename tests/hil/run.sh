@@ -1,0 +1,165 @@
+#!/bin/bash
+# The real-driver tier: the library in a real JVM against the real Linux usbhid/hiddev driver. Boots
+# Debian's kernel under qemu (TCG) with the host's root mounted read-only over virtio-9p; in the VM a
+# configfs HID gadget on dummy_hcd is the keyboard's end of a USB cable, trovkbd-firmware (sim/firmware)
+# plays its firmware, and RealDriverTest (JUnit, tests/hil/java) drives the four services through
+# their public API. One boot runs every scenario.
+#
+# Usage: tests/hil/run.sh [BUILD_DIR]    BUILD_DIR: a built x86_64 tree (default build/gcc-x86_64)
+# Exit: 0 passed; 1 a test in the VM failed (the guest's logs are shown); 2 the VM could not be
+# prepared or did not report (missing tool, kernel package not fetched, boot failure, time-out).
+# Environment: HIL_TIMEOUT (seconds for the whole VM run, default 600).
+# Everything it makes goes to build/hil/; the kernel package is fetched once into build/hil/kernel.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${1:-$root/build/gcc-x86_64}
+hil=$root/build/hil
+kv=6.1.0-57-amd64
+started=$(date +%s)
+# The guest's modules; hid_generic is needed for the hiddev node, the rest for gadget and 9p.
+modules=(configfs dummy_hcd libcomposite usb_f_hid usbhid hid_generic virtio_pci 9pnet_virtio 9p)
+
+fail_setup() {
+  echo "real-driver tier: FAILED, the VM could not be run: $*" >&2
+  exit 2
+}
+
+# -- tools and inputs ------------------------------------------------------------------------------
+for tool in qemu-system-x86_64 depmod modprobe dpkg-deb apt-get xz cmake javac; do
+  command -v "$tool" >/dev/null || fail_setup "'$tool' is missing (tools/install-deps.sh tests installs it)"
+done
+dpkg-query -W -f='${Status}' busybox-static 2>/dev/null | grep -q "install ok installed" \
+  || fail_setup "busybox-static is missing (tools/install-deps.sh tests installs it)"
+busybox=/bin/busybox
+[ -d "$build" ] && build=$(cd "$build" && pwd)
+# The VM sees the host's root, with its own tmpfs on /tmp and /run, and the repository shared apart.
+case "$build" in
+  "$root"/*) ;;
+  /tmp/* | /run/* | /dev/* | /proc/* | /sys/*) fail_setup "$build is out of the VM's sight: use a build directory in the repository" ;;
+esac
+for f in libTrovJPOS.so TrovJPOS.jar; do
+  [ -f "$build/$f" ] || fail_setup "$build/$f is missing: build the x86_64 tree first"
+done
+junit=/usr/share/java/junit-platform-console-standalone.jar
+[ -f "$junit" ] || fail_setup "$junit is missing (Debian's junit5 package)"
+java_bin=$(readlink -f "$(command -v java)")
+[ -x "$java_bin" ] || fail_setup "no java"
+mkdir -p "$hil"
+
+# -- kernel: Debian's package, fetched once, only the parts the VM needs unpacked ------------------
+kernel_dir=$hil/kernel/$kv
+if [ ! -f "$kernel_dir/boot/vmlinuz-$kv" ]; then
+  echo "real-driver tier: fetching linux-image-$kv"
+  rm -rf "$hil/kernel" && mkdir -p "$kernel_dir" || fail_setup "cannot make $kernel_dir"
+  fetch() { (cd "$hil/kernel" && apt-get download "linux-image-$kv") >"$hil/kernel/fetch.log" 2>&1; }
+  if ! fetch; then
+    # The package lists may be missing or stale; refreshing them needs root.
+    { [ "$(id -u)" = 0 ] && apt-get update >>"$hil/kernel/fetch.log" 2>&1 && fetch; } \
+      || { cat "$hil/kernel/fetch.log" >&2; fail_setup "apt-get download linux-image-$kv failed"; }
+  fi
+  deb=$(ls "$hil"/kernel/linux-image-"${kv}"_*.deb 2>/dev/null | head -n1)
+  [ -n "$deb" ] || fail_setup "apt-get download left no package"
+  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel_dir" --wildcards \
+    "./boot/vmlinuz-$kv" "./lib/modules/$kv/modules.*" "./lib/modules/$kv/kernel/fs" \
+    "./lib/modules/$kv/kernel/net/9p" "./lib/modules/$kv/kernel/drivers/usb" \
+    "./lib/modules/$kv/kernel/drivers/hid" "./lib/modules/$kv/kernel/drivers/virtio" \
+    || { rm -rf "$kernel_dir"; fail_setup "cannot unpack $deb"; }
+  rm -f "$deb"
+  depmod -b "$kernel_dir" "$kv" || { rm -rf "$kernel_dir"; fail_setup "depmod failed"; }
+fi
+# The uncompressed kernel boots directly (PVH), skipping the decompressor, which is slow under TCG.
+vmlinux=$hil/kernel/vmlinux-$kv
+if [ ! -s "$vmlinux" ]; then
+  offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$kernel_dir/boot/vmlinuz-$kv" | head -n1 | cut -d: -f1)
+  [ -n "$offset" ] || fail_setup "no xz payload in vmlinuz-$kv"
+  tail -c +$((offset + 1)) "$kernel_dir/boot/vmlinuz-$kv" | xz -dc --single-stream >"$vmlinux.part" 2>/dev/null
+  [ -s "$vmlinux.part" ] && mv "$vmlinux.part" "$vmlinux" || fail_setup "cannot unpack vmlinuz-$kv"
+fi
+
+# -- the firmware, the test classes, the initramfs ---------------------------------------------------
+cmake -S "$root/sim/firmware" -B "$hil/firmware" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$hil/firmware.build.log" 2>&1 \
+  && cmake --build "$hil/firmware" -j"$(nproc)" >>"$hil/firmware.build.log" 2>&1 \
+  || { tail -n 40 "$hil/firmware.build.log"; fail_setup "the firmware did not build"; }
+(cd "$hil/firmware" && ctest --output-on-failure >"$hil/firmware.tests.log" 2>&1) \
+  || { cat "$hil/firmware.tests.log"; echo "real-driver tier: FAILED, the firmware's own tests failed"; exit 1; }
+
+rm -rf "$hil/classes"
+javac --release 17 -Xlint:all -Werror -encoding UTF-8 -cp "$junit:$build/TrovJPOS.jar" -d "$hil/classes" \
+  "$root"/tests/hil/java/com/trov/jpos/hil/*.java || fail_setup "the test classes did not compile"
+
+initramfs=$hil/initramfs
+rm -rf "$initramfs" && mkdir -p "$initramfs"/{bin,sbin,proc,sys,dev,tmp,host,lib/modules/$kv} || fail_setup "initramfs"
+cp "$busybox" "$initramfs/bin/busybox"
+for applet in $("$busybox" --list); do
+  [ -e "$initramfs/bin/$applet" ] || ln -s busybox "$initramfs/bin/$applet"
+done
+for m in "${modules[@]}"; do
+  modprobe -d "$kernel_dir" -S "$kv" --show-depends "$m" || fail_setup "module $m not found in linux-image-$kv"
+done | awk '$1 == "insmod" { print $2 }' | sort -u | while read -r ko; do
+  rel=${ko#"$kernel_dir"/}
+  mkdir -p "$initramfs/$(dirname "$rel")" && cp "$ko" "$initramfs/$rel"
+done
+cp "$kernel_dir/lib/modules/$kv"/modules.{builtin,builtin.modinfo,order} "$initramfs/lib/modules/$kv/" \
+  && depmod -b "$initramfs" "$kv" || fail_setup "initramfs modules"
+cp "$root/tests/hil/guest/init" "$initramfs/init"
+(cd "$initramfs" && find . | "$busybox" cpio -o -H newc 2>/dev/null | gzip -1) >"$hil/initramfs.cpio.gz" \
+  || fail_setup "initramfs archive"
+
+out=$hil/out
+rm -rf "$out" && mkdir -p "$out"
+cat >"$out/guest.env" <<ENV
+BUILD='$build'
+CLASSES='$hil/classes'
+FIRMWARE='$hil/firmware/trovkbd-firmware'
+DRIVER_FACTS='$hil/firmware/trovkbd_driver_facts'
+JAVA='$java_bin'
+JUNIT='$junit'
+ENV
+# The keyboard's HID report descriptor: vendor page 0xFFFA, application 0xA5, report 4 with four 8-bit
+# input usages 0xA6..0xA9 and one 8-bit output usage 0xAB, all with logical range -128..127.
+#   06 fa ff  09 a5  a1 01  85 04  15 80  25 7f  75 08  95 04  09 a6 09 a7 09 a8 09 a9  81 02
+#   95 01  09 ab  91 02  c0
+printf '\x06\xfa\xff\x09\xa5\xa1\x01\x85\x04\x15\x80\x25\x7f\x75\x08\x95\x04\x09\xa6\x09\xa7\x09\xa8\x09\xa9\x81\x02\x95\x01\x09\xab\x91\x02\xc0' \
+  >"$out/report-desc.bin"
+echo "real-driver tier: prepared in $(($(date +%s) - started)) s; booting the VM"
+
+# -- the VM ------------------------------------------------------------------------------------------
+# TCG: the stock Debian kernel does not boot under this host's KVM.
+booted=$(date +%s)
+timeout "${HIL_TIMEOUT:-600}" qemu-system-x86_64 -accel tcg,thread=multi -cpu max -m 1536 -smp 2 \
+  -nodefaults -no-user-config -machine q35 -display none -no-reboot -serial stdio \
+  -kernel "$vmlinux" -initrd "$hil/initramfs.cpio.gz" \
+  -append "console=ttyS0 quiet panic=-1 hilrepo=$root hilscript=$root/tests/hil/guest/hil-guest.sh" \
+  -fsdev local,id=hostroot,path=/,security_model=none,readonly=on,multidevs=remap \
+  -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
+  -fsdev "local,id=hilrepo,path=$root,security_model=none,readonly=on,multidevs=remap" \
+  -device virtio-9p-pci,fsdev=hilrepo,mount_tag=hilrepo \
+  -fsdev "local,id=hilout,path=$out,security_model=none,multidevs=remap" \
+  -device virtio-9p-pci,fsdev=hilout,mount_tag=hilout \
+  </dev/null >"$hil/console.log" 2>&1
+qemu_rc=$?
+ran=$(($(date +%s) - booted))
+rc=$(sed -n 's/^HIL-RESULT rc=\([0-9]*\).*/\1/p' "$hil/console.log" | tail -n1)
+
+show() {
+  for f in "$@"; do
+    [ -s "$f" ] || continue
+    echo "----- ${f#"$root"/}"
+    cat "$f"
+  done
+}
+if [ -z "$rc" ]; then
+  show "$hil/console.log" "$out/guest.log" "$out/junit.log"
+  fail_setup "the VM gave no verdict (qemu exit $qemu_rc after $ran s; 124 is the time-out)"
+fi
+if [ "$rc" != 0 ]; then
+  show "$out/guest.log" "$out/driver-facts.log" "$out/junit.log" "$out/firmware.stderr"
+  for f in firmware.log dmesg.log; do
+    echo "----- ${out#"$root"/}/$f (last 80 lines)"
+    tail -n 80 "$out/$f" 2>/dev/null
+  done
+  echo "real-driver tier: FAILED in the VM (guest rc $rc, VM ran $ran s; the console is in ${hil#"$root"/}/console.log)"
+  exit 1
+fi
+grep -E '^\[ +(OK|FAILED) +\]|\(\)|tests (successful|failed)' "$out/driver-facts.log" "$out/junit.log" | sed "s|^${out}/||"
+echo "real-driver tier: passed (VM ran $ran s, $(($(date +%s) - started)) s in all; logs in ${out#"$root"/})"
