@@ -1,0 +1,121 @@
+package com.trov.jpos.example;
+
+import com.trov.jpos.KeyboardDataEvent;
+import com.trov.jpos.StatusUpdateEvent;
+import com.trov.jpos.TrovConst;
+import com.trov.jpos.TrovException;
+import com.trov.jpos.TrovKeylockService;
+import com.trov.jpos.TrovPOSKeyboardService;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicBoolean;
+
+/**
+ * Prints the keylock positions and the key presses of the POS keyboard, until Ctrl-C or for the
+ * number of seconds given as the only argument.
+ *
+ * <p>Run it with the product jar on the class path and the native library on
+ * {@code java.library.path}, in a directory it may write to:
+ * <pre>
+ * java -Djava.library.path=/usr/lib/x86_64-linux-gnu \
+ *      -cp /usr/share/java/TrovJPOS.jar:trov-example.jar com.trov.jpos.example.KeyboardExample 30
+ * </pre>
+ */
+public final class KeyboardExample {
+
+    private KeyboardExample() {
+    }
+
+    /**
+     * Runs the example.
+     *
+     * @param args optionally the number of seconds to run; without it, runs until Ctrl-C
+     * @throws InterruptedException when the main thread is interrupted while it waits
+     */
+    public static void main(String[] args) throws InterruptedException {
+        long seconds = 0;
+        if (args.length > 0) {
+            try {
+                seconds = Long.parseLong(args[0]);
+            } catch (NumberFormatException e) {
+                seconds = -1;
+            }
+            if (seconds <= 0 || args.length > 1) {
+                System.err.println("usage: KeyboardExample [seconds]");
+                System.exit(2);
+            }
+        }
+
+        // Ctrl-C (SIGINT) and SIGTERM run the shutdown hooks: this one wakes the main thread and gives
+        // it time to close the services, so that the keyboard is released in order.
+        CountDownLatch stop = new CountDownLatch(1);
+        AtomicBoolean finished = new AtomicBoolean();
+        Thread mainThread = Thread.currentThread();
+        Runtime.getRuntime().addShutdownHook(new Thread(() -> {
+            if (finished.get()) {
+                return;
+            }
+            stop.countDown();
+            try {
+                mainThread.join(5000);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        }, "example-shutdown"));
+
+        TrovKeylockService keylock = new TrovKeylockService();
+        TrovPOSKeyboardService keyboard = new TrovPOSKeyboardService();
+
+        // Listeners run on the services' dispatcher threads, one event at a time. Add them before
+        // open(): events may come as soon as the device is open.
+        keylock.addStatusUpdateListener(KeyboardExample::printPosition);
+        keyboard.addDataListener(KeyboardExample::printKey);
+        keyboard.addStatusUpdateListener(event -> {
+            if (event.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
+                // The library has already closed every service of the process.
+                System.out.println("keyboard power off: the services are closed");
+                stop.countDown();
+            } else if (event.getStatus() == TrovConst.SUE_POWER_ONLINE) {
+                System.out.println("keyboard power on");
+            }
+        });
+
+        int status = 0;
+        try (keylock; keyboard) {
+            keylock.open();
+            keyboard.open();
+            keylock.claim();
+            keyboard.claim();
+            keyboard.setDeviceEnabled(true);
+            // Enabling the keylock asks the keyboard for the key position: the first event follows.
+            keylock.setDeviceEnabled(true);
+            System.out.println(seconds > 0 ? "ready: turn the key or press keys for " + seconds + " s"
+                                           : "ready: turn the key or press keys; Ctrl-C ends");
+            if (seconds > 0) {
+                stop.await(seconds, TimeUnit.SECONDS);
+            } else {
+                stop.await();
+            }
+        } catch (TrovException e) {
+            System.err.println("error " + e.getErrorCode() + ": " + e.getMessage());
+            if (e.getErrorCode() == TrovConst.JPOS_E_NOSERVICE) {
+                System.err.println("hint: run trovjpos-diag to see what the library finds");
+            }
+            status = 1;
+        }
+        // Leaving the try block closed both services: disabled, released, closed, events delivered.
+        System.out.println("closed");
+        finished.set(true);
+        if (status != 0) {
+            System.exit(status);
+        }
+    }
+
+    private static void printPosition(StatusUpdateEvent event) {
+        System.out.println("keylock position " + event.getStatus());
+    }
+
+    private static void printKey(KeyboardDataEvent event) {
+        System.out.printf("key 0x%02X %s%n", event.getKeyCode(), event.isKeyDown() ? "down" : "up");
+    }
+}
