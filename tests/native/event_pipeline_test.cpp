@@ -24,15 +24,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class EventPipeline : public SimTest {
+class EventPipeline : public SimTest, protected FakeServiceObjects {
 protected:
     FakeJni jni;
-    FakeClass keylockClass = FakeJni::keylockClass();
-    FakeClass keyboardClass = FakeJni::keyboardClass();
-    FakeClass msrClass = FakeJni::msrClass();
-    FakeObject keylock{&keylockClass};
-    FakeObject keyboard{&keyboardClass};
-    FakeObject msr{&msrClass};
 
     // Opens the device through the keylock service and registers the keyboard and MSR objects, with
     // the detector silenced, as after a first enable that reported the device online.

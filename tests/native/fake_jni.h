@@ -77,4 +77,14 @@ private:
     int Detaches = 0;
 };
 
+// One object of each listening service class, as the Java side would open them.
+struct FakeServiceObjects {
+    FakeClass keylockClass = FakeJni::keylockClass();
+    FakeClass keyboardClass = FakeJni::keyboardClass();
+    FakeClass msrClass = FakeJni::msrClass();
+    FakeObject keylock{&keylockClass};
+    FakeObject keyboard{&keyboardClass};
+    FakeObject msr{&msrClass};
+};
+
 #endif

@@ -35,15 +35,9 @@ TEST(TcoValue, DigitsReadAsOneHexadecimalNumber)
     }
 }
 
-class ServiceEntryPoints : public SimTest {
+class ServiceEntryPoints : public SimTest, protected FakeServiceObjects {
 protected:
     FakeJni jni;
-    FakeClass keyboardClass = FakeJni::keyboardClass();
-    FakeClass msrClass = FakeJni::msrClass();
-    FakeClass keylockClass = FakeJni::keylockClass();
-    FakeObject keyboard{&keyboardClass};
-    FakeObject msr{&msrClass};
-    FakeObject keylock{&keylockClass};
 
     JNIEnv *env() { return jni.env(); }
     jobject kb() { return jni.object(keyboard); }

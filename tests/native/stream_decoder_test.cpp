@@ -13,15 +13,9 @@
 
 namespace {
 
-class StreamDecoder : public SimTest {
+class StreamDecoder : public SimTest, protected FakeServiceObjects {
 protected:
     FakeJni jni;
-    FakeClass keylockClass = FakeJni::keylockClass();
-    FakeClass keyboardClass = FakeJni::keyboardClass();
-    FakeClass msrClass = FakeJni::msrClass();
-    FakeObject keylock{&keylockClass};
-    FakeObject keyboard{&keyboardClass};
-    FakeObject msr{&msrClass};
     KBDATA pending{1, 0};
 
     void SetUp() override

@@ -21,6 +21,11 @@ final class ChildJvm {
 
     /** The child's output (standard output and error together), once it ended with status 0. */
     static String run(String mainClass) throws Exception {
+        return run(mainClass, "trov-tests.jar", "trovsim.jar");
+    }
+
+    /** As {@link #run(String)}, with a class path of the given jars of the build directory. */
+    static String run(String mainClass, String... jars) throws Exception {
         String build = System.getProperty("trov.test.build");
         String launcher = System.getProperty("trov.test.launcher", "");
         List<String> command = new ArrayList<>();
@@ -33,7 +38,7 @@ final class ChildJvm {
             command.addAll(List.of(jvmOptions.split("\\s+")));
         }
         command.addAll(List.of("-Xcheck:jni", "-Djava.library.path=" + build,
-                "-cp", build + "/trov-tests.jar:" + build + "/trovsim.jar", mainClass));
+                "-cp", build + "/" + String.join(":" + build + "/", jars), mainClass));
         ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
         String preload = build + "/libtrovsim.so";
         if (launcher.isEmpty()) {
