@@ -8,13 +8,21 @@
 # Usage: tests/hil/run.sh [BUILD_DIR]    BUILD_DIR: a built x86_64 tree (default build/gcc-x86_64)
 # Exit: 0 passed; 1 a test in the VM failed (the guest's logs are shown); 2 the VM could not be
 # prepared or did not report (missing tool, kernel package not fetched, boot failure, time-out).
-# Environment: HIL_TIMEOUT (seconds for the whole VM run, default 600).
+# Environment: HIL_TIMEOUT (seconds for the whole VM run, default 600); HIL_KERNEL (a Debian kernel
+# version such as 6.1.0-57-amd64, default that one or the newest 6.1 kernel of the mirror).
 # Everything it makes goes to build/hil/; the kernel package is fetched once into build/hil/kernel.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/gcc-x86_64}
 hil=$root/build/hil
-kv=6.1.0-57-amd64
+# The kernel the recipe was verified with; Debian's mirror keeps only its current 6.1 kernels, so when
+# that one is gone from it, the newest 6.1 kernel it has is taken instead (HIL_KERNEL names one).
+kv=${HIL_KERNEL:-6.1.0-57-amd64}
+if [ -z "${HIL_KERNEL:-}" ] && [ ! -d "$root/build/hil/kernel/$kv" ] \
+   && ! apt-cache show "linux-image-$kv" >/dev/null 2>&1; then
+  newest=$(apt-cache search --names-only '^linux-image-6\.1\.0-[0-9]+-amd64$' | awk '{print $1}' | sort -V | tail -n1)
+  [ -n "$newest" ] && kv=${newest#linux-image-}
+fi
 started=$(date +%s)
 # The guest's modules; hid_generic is needed for the hiddev node, the rest for gadget and 9p.
 modules=(configfs dummy_hcd libcomposite usb_f_hid usbhid hid_generic virtio_pci 9pnet_virtio 9p)
