@@ -120,8 +120,9 @@ public abstract class TrovService implements AutoCloseable {
                 if (result == TrovConst.JPOS_E_NOSERVICE) {
                     throw new TrovException(TrovConst.JPOS_E_NOSERVICE, "The " + serviceName
                             + " service could not be opened: no POS keyboard was found or it could not be set up."
-                            + " Check that the keyboard is connected and that this process may read and write"
-                            + " its HID device node (/dev/usb/hid/hiddev*).");
+                            + " Check that the keyboard is connected, that this process may read and write"
+                            + " its HID device node (/dev/usb/hid/hiddev*), and that the working directory is"
+                            + " writable (the library makes its input FIFO there); trovjpos-diag tells more.");
                 }
                 throw new TrovException(TrovConst.JPOS_E_FAILURE,
                         "The " + serviceName + " service could not be opened (native result " + result + ")");
