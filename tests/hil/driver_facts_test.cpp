@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/common/hiddev_requests.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -131,20 +133,6 @@ bool nothing_queued(int fd, int wait_ms = 200)
     return ::poll(&request, 1, wait_ms) == 0;
 }
 
-int send_value(int fd, int value)
-{
-    hiddev_usage_ref ref{};
-    ref.report_type = HID_REPORT_TYPE_OUTPUT;
-    ref.report_id = 4;
-    ref.usage_code = OUTPUT_USAGE;
-    ref.value = value;
-    if (::ioctl(fd, HIDIOCSUSAGE, &ref) != 0) {
-        return -1;
-    }
-    hiddev_report_info info{HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST, 0};
-    return ::ioctl(fd, HIDIOCSREPORT, &info);
-}
-
 class DriverFacts : public ::testing::Test {
 protected:
     void SetUp() override
@@ -164,26 +152,6 @@ protected:
     }
 
     static Firmware &fw() { return Firmware::instance(); }
-
-    int report_info(unsigned type, unsigned id, hiddev_report_info *info) const
-    {
-        *info = hiddev_report_info{};
-        info->report_type = type;
-        info->report_id = id;
-        return ::ioctl(fd_, HIDIOCGREPORTINFO, info);
-    }
-
-    int usage_code(unsigned type, unsigned id, unsigned field, unsigned usage, unsigned *code) const
-    {
-        hiddev_usage_ref ref{};
-        ref.report_type = type;
-        ref.report_id = id;
-        ref.field_index = field;
-        ref.usage_index = usage;
-        const int rc = ::ioctl(fd_, HIDIOCGUCODE, &ref);
-        *code = ref.usage_code;
-        return rc;
-    }
 
     // Pulls the cable and plugs it in again once `while_unplugged` has run.
     template <typename Body>
@@ -237,19 +205,19 @@ TEST_F(DriverFacts, ApplicationDeviceInfoAndStrings)
 TEST_F(DriverFacts, ReportWalkFieldsAndUsageCodes)
 {
     hiddev_report_info info;
-    ASSERT_EQ(0, report_info(HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST, &info));
+    ASSERT_EQ(0, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST, &info));
     EXPECT_EQ(4u, info.report_id);
     EXPECT_EQ(1u, info.num_fields);
-    EXPECT_EQ(-1, report_info(HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT | 4, &info));
+    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT | 4, &info));
     EXPECT_EQ(EINVAL, errno);
-    EXPECT_EQ(-1, report_info(HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT, &info));
+    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT, &info));
     EXPECT_EQ(EINVAL, errno);
-    ASSERT_EQ(0, report_info(HID_REPORT_TYPE_INPUT, 4, &info));
+    ASSERT_EQ(0, report_info(fd_, HID_REPORT_TYPE_INPUT, 4, &info));
     EXPECT_EQ(1u, info.num_fields);
-    EXPECT_EQ(-1, report_info(HID_REPORT_TYPE_FEATURE, HID_REPORT_ID_FIRST, &info));
-    EXPECT_EQ(-1, report_info(0, 4, &info));
-    EXPECT_EQ(-1, report_info(HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST | HID_REPORT_ID_NEXT, &info));
-    EXPECT_EQ(-1, report_info(HID_REPORT_TYPE_OUTPUT, 5, &info));
+    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_FEATURE, HID_REPORT_ID_FIRST, &info));
+    EXPECT_EQ(-1, report_info(fd_, 0, 4, &info));
+    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST | HID_REPORT_ID_NEXT, &info));
+    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, 5, &info));
 
     hiddev_field_info field{};
     field.report_type = HID_REPORT_TYPE_OUTPUT;
@@ -273,15 +241,15 @@ TEST_F(DriverFacts, ReportWalkFieldsAndUsageCodes)
     EXPECT_EQ(EINVAL, errno);
 
     unsigned code = 0;
-    ASSERT_EQ(0, usage_code(HID_REPORT_TYPE_OUTPUT, 4, 0, 0, &code));
+    ASSERT_EQ(0, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 4, 0, 0, &code));
     EXPECT_EQ(OUTPUT_USAGE, code);
     for (unsigned u = 0; u < 4; ++u) {
-        ASSERT_EQ(0, usage_code(HID_REPORT_TYPE_INPUT, HID_REPORT_ID_FIRST, 0, u, &code));
+        ASSERT_EQ(0, usage_code(fd_, HID_REPORT_TYPE_INPUT, HID_REPORT_ID_FIRST, 0, u, &code));
         EXPECT_EQ(FIRST_INPUT_USAGE + u, code);
     }
-    EXPECT_EQ(-1, usage_code(HID_REPORT_TYPE_INPUT, 4, 0, 4, &code));
-    EXPECT_EQ(-1, usage_code(HID_REPORT_TYPE_OUTPUT, 4, 1, 0, &code));
-    EXPECT_EQ(-1, usage_code(HID_REPORT_TYPE_OUTPUT, 3, 0, 0, &code));
+    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_INPUT, 4, 0, 4, &code));
+    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 4, 1, 0, &code));
+    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 3, 0, 0, &code));
     EXPECT_EQ(EINVAL, errno);
 }
 
@@ -316,12 +284,12 @@ TEST_F(DriverFacts, OutputValuesAsTheKeyboardReceivesThem)
 
     std::size_t mark = fw().received().size();
     for (const int value : {0x12, -127, 0x7F, -1, 0}) {
-        ASSERT_EQ(0, send_value(fd_, value)) << value;
+        ASSERT_EQ(0, send_byte(fd_, value)) << value;
     }
     EXPECT_EQ((std::vector<unsigned char>{0x12, 0x81, 0x7F, 0xFF, 0x00}), fw().received_since(mark, 5));
     mark = fw().received().size();
     for (const int value : {0x81, 300, -300}) {
-        ASSERT_EQ(0, send_value(fd_, value)) << value;
+        ASSERT_EQ(0, send_byte(fd_, value)) << value;
     }
     EXPECT_EQ((std::vector<unsigned char>{0x7F, 0x7F, 0x80}), fw().received_since(mark, 3))
         << "a value outside the signed field is clamped, not wrapped";
@@ -344,8 +312,8 @@ TEST_F(DriverFacts, OutputValuesAsTheKeyboardReceivesThem)
 TEST_F(DriverFacts, InputReportsBecomeFourSignedEventsEach)
 {
     ASSERT_TRUE(fw().run("keylock 2"));
-    ASSERT_EQ(0, send_value(fd_, 0xEF - 0x100));
-    ASSERT_EQ(0, send_value(fd_, 0x07));
+    ASSERT_EQ(0, send_byte(fd_, 0xEF - 0x100));
+    ASSERT_EQ(0, send_byte(fd_, 0x07));
     const std::vector<hiddev_event> events = read_events(fd_, 4);
     ASSERT_EQ(4u, events.size());
     const int values[] = {-124, '2', -108, 0};
@@ -471,7 +439,7 @@ TEST_F(DriverFacts, AnUnpluggedNodeIsGoneAndItsDescriptorsDeadForGood)
         EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCAPPLICATION, 0));
         EXPECT_EQ(ENODEV, errno);
         errno = 0;
-        EXPECT_EQ(-1, send_value(fd_, 0x12));
+        EXPECT_EQ(-1, send_byte(fd_, 0x12));
         EXPECT_EQ(ENODEV, errno);
         pollfd request{fd_, POLLIN, 0};
         EXPECT_EQ(1, ::poll(&request, 1, 0));

@@ -15,26 +15,6 @@ protected:
         ASSERT_GE(fd_, 0);
     }
 
-    int report_info(unsigned type, unsigned id, hiddev_report_info *info) const
-    {
-        *info = hiddev_report_info{};
-        info->report_type = type;
-        info->report_id = id;
-        return ::ioctl(fd_, HIDIOCGREPORTINFO, info);
-    }
-
-    int usage_code(unsigned type, unsigned id, unsigned field, unsigned usage, unsigned *code) const
-    {
-        hiddev_usage_ref ref{};
-        ref.report_type = type;
-        ref.report_id = id;
-        ref.field_index = field;
-        ref.usage_index = usage;
-        const int rc = ::ioctl(fd_, HIDIOCGUCODE, &ref);
-        *code = ref.usage_code;
-        return rc;
-    }
-
     int fd_ = -1;
 };
 
@@ -125,21 +105,21 @@ TEST_F(DriverRequests, VersionDeviceInfoAndName)
 TEST_F(DriverRequests, ReportWalkWithFirstAndNextFlags)
 {
     hiddev_report_info info;
-    ASSERT_EQ(0, report_info(HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST, &info));
+    ASSERT_EQ(0, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST, &info));
     EXPECT_EQ(4u, info.report_id);
     EXPECT_EQ(1u, info.num_fields);
     // The keyboard has one output report: nothing follows report 4.
-    EXPECT_EQ(-1, report_info(HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT | 4, &info));
+    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT | 4, &info));
     EXPECT_EQ(EINVAL, errno);
     // NEXT from report 0, which the keyboard does not have, is refused too.
-    EXPECT_EQ(-1, report_info(HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT, &info));
+    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT, &info));
     EXPECT_EQ(EINVAL, errno);
-    ASSERT_EQ(0, report_info(HID_REPORT_TYPE_INPUT, 4, &info));
+    ASSERT_EQ(0, report_info(fd_, HID_REPORT_TYPE_INPUT, 4, &info));
     EXPECT_EQ(1u, info.num_fields);
-    EXPECT_EQ(-1, report_info(HID_REPORT_TYPE_FEATURE, HID_REPORT_ID_FIRST, &info));
-    EXPECT_EQ(-1, report_info(0, 4, &info));
-    EXPECT_EQ(-1, report_info(HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST | HID_REPORT_ID_NEXT, &info));
-    EXPECT_EQ(-1, report_info(HID_REPORT_TYPE_OUTPUT, 5, &info));
+    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_FEATURE, HID_REPORT_ID_FIRST, &info));
+    EXPECT_EQ(-1, report_info(fd_, 0, 4, &info));
+    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST | HID_REPORT_ID_NEXT, &info));
+    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, 5, &info));
     EXPECT_EQ(8, trovsim_count(3, TROVSIM_REQ_GREPORTINFO));
 }
 
@@ -171,15 +151,15 @@ TEST_F(DriverRequests, FieldInfoDescribesTheFields)
 TEST_F(DriverRequests, UsageCodesOfEveryField)
 {
     unsigned code = 0;
-    ASSERT_EQ(0, usage_code(HID_REPORT_TYPE_OUTPUT, 4, 0, 0, &code));
+    ASSERT_EQ(0, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 4, 0, 0, &code));
     EXPECT_EQ(OUTPUT_USAGE, code);
     for (unsigned u = 0; u < 4; ++u) {
-        ASSERT_EQ(0, usage_code(HID_REPORT_TYPE_INPUT, HID_REPORT_ID_FIRST, 0, u, &code));
+        ASSERT_EQ(0, usage_code(fd_, HID_REPORT_TYPE_INPUT, HID_REPORT_ID_FIRST, 0, u, &code));
         EXPECT_EQ(FIRST_INPUT_USAGE + u, code);
     }
-    EXPECT_EQ(-1, usage_code(HID_REPORT_TYPE_INPUT, 4, 0, 4, &code));
-    EXPECT_EQ(-1, usage_code(HID_REPORT_TYPE_OUTPUT, 4, 1, 0, &code));
-    EXPECT_EQ(-1, usage_code(HID_REPORT_TYPE_OUTPUT, 3, 0, 0, &code));
+    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_INPUT, 4, 0, 4, &code));
+    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 4, 1, 0, &code));
+    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 3, 0, 0, &code));
     EXPECT_EQ(EINVAL, errno);
     EXPECT_EQ(8, trovsim_count(3, TROVSIM_REQ_GUCODE));
 }
@@ -236,18 +216,18 @@ TEST_F(DriverRequests, OutputUsageFaultsChangeTheOutputReport)
 {
     unsigned code = 0;
     ASSERT_EQ(0, trovsim_set_faults(3, TROVSIM_FAULT_NO_OUTPUT_USAGE));
-    ASSERT_EQ(0, usage_code(HID_REPORT_TYPE_OUTPUT, 4, 0, 0, &code));
+    ASSERT_EQ(0, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 4, 0, 0, &code));
     EXPECT_NE(OUTPUT_USAGE, code);
     EXPECT_EQ(0, send_byte(fd_, 0x11));
     EXPECT_TRUE(received(3).empty());  // the report carries no command byte
 
     ASSERT_EQ(0, trovsim_set_faults(3, TROVSIM_FAULT_USAGE_LATER_FIELD));
     hiddev_report_info info;
-    ASSERT_EQ(0, report_info(HID_REPORT_TYPE_OUTPUT, 4, &info));
+    ASSERT_EQ(0, report_info(fd_, HID_REPORT_TYPE_OUTPUT, 4, &info));
     EXPECT_EQ(2u, info.num_fields);
-    ASSERT_EQ(0, usage_code(HID_REPORT_TYPE_OUTPUT, 4, 0, 0, &code));
+    ASSERT_EQ(0, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 4, 0, 0, &code));
     EXPECT_NE(OUTPUT_USAGE, code);
-    ASSERT_EQ(0, usage_code(HID_REPORT_TYPE_OUTPUT, 4, 1, 0, &code));
+    ASSERT_EQ(0, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 4, 1, 0, &code));
     EXPECT_EQ(OUTPUT_USAGE, code);
     EXPECT_EQ(0, send_byte(fd_, 0x22, 0));
     EXPECT_EQ(0, send_byte(fd_, 0x33, 1));

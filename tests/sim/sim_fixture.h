@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sim/trovsim.h"
+#include "tests/common/hiddev_requests.h"
 
 inline constexpr unsigned APPLICATION_USAGE = 0xFFFA00A5u;
 inline constexpr unsigned OUTPUT_USAGE = 0xFFFA00ABu;
@@ -50,25 +51,6 @@ protected:
     {
         opened_.erase(std::remove(opened_.begin(), opened_.end(), fd), opened_.end());
         return ::close(fd);
-    }
-
-    // Sends one command byte the way a program drives the keyboard: the value into the output usage
-    // (report 4, field 0, usage 0 unless told otherwise), then the first output report.
-    static int send_byte(int fd, int value, unsigned field_index = 0)
-    {
-        hiddev_usage_ref ref{};
-        ref.report_type = HID_REPORT_TYPE_OUTPUT;
-        ref.report_id = 4;
-        ref.field_index = field_index;
-        ref.usage_index = 0;
-        ref.value = value;
-        if (::ioctl(fd, HIDIOCSUSAGE, &ref) != 0) {
-            return -1;
-        }
-        hiddev_report_info info{};
-        info.report_type = HID_REPORT_TYPE_OUTPUT;
-        info.report_id = HID_REPORT_ID_FIRST;
-        return ::ioctl(fd, HIDIOCSREPORT, &info);
     }
 
     static void send_bytes(int fd, std::initializer_list<int> values)
