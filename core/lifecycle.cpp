@@ -4,11 +4,13 @@
 
 #include "core/claim_table.h"
 #include "core/shared_access.h"
+#include "core/stop_signal.h"
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
 #include "input/iofunctions.h"
 #include "input/power_poller.h"
 #include "input/reader_thread.h"
+#include "jni/registration.h"
 
 pthread_mutex_t LifecycleLock = PTHREAD_MUTEX_INITIALIZER;
 
@@ -17,8 +19,8 @@ namespace {
 // How often a power-off shutdown waiting for LifecycleLock looks again.
 constexpr useconds_t POWER_OFF_LOCK_RETRY_US = 1000;
 
-// Stops the decoder: raise its flag, then wake its blocking read with a zero byte, which it drops, and
-// wait for it. When the shutdown runs on the decoder itself, it cannot wait for itself: the decoder
+// Stops the decoder: raise its flag, then wake its wait with a zero byte (the stop signal has woken it
+// already; the byte is not written when the FIFO is full), and wait for it. When the shutdown runs on the decoder itself, it cannot wait for itself: the decoder
 // ends without reading again once its current callback returns. Either way the FIFO is closed and
 // removed here, once no thread of this opening reads it any more.
 void vStopDecoder()
@@ -40,11 +42,14 @@ void vStopDecoder()
 // Stops the threads, closes the device and releases the claim table, whatever the open counts say.
 void vShutDownDevice()
 {
-    // Every thread of this opening sees from now on that its opening has ended.
+    // Every thread of this opening sees from now on that its opening has ended, and every wait of the
+    // reader and the decoder ends at once: the reader stops also while it waits for room in a full
+    // FIFO, and the input still queued is dropped.
     std::atomic_ref<unsigned>(uiOpening).fetch_add(1, std::memory_order_acq_rel);
+    vRaiseStopSignal();
 
-    // The reader: raise its flag, then have the device answer so that a wait for input ends at once.
-    // The reader's wait is bounded as well, so a device that does not answer cannot stall the shutdown.
+    // The reader: raise its flag, then ask the device for the keylock position, as the keyboard's
+    // protocol has always seen a shutdown do (the stop signal has woken the reader already).
     vStore(bTerminateThread, 1);
     hidfunc.bWrite(ReadKelockPosition, sizeof ReadKelockPosition);
     vEndThread(agent);
@@ -55,8 +60,12 @@ void vShutDownDevice()
     hidfunc.iCloseDevice();
     vStore(bDeviceOpened, 0);
     vStore(JposData.bKeyboardOpened, 0);
+    // Nothing of the library may keep a service object alive once the device is shut down, also when
+    // a power-off did it and the application never calls the native Close.
+    vReleaseRegisteredObjects();
     vStore(jvm, nullptr);
     vReleaseClaimTable();
+    vCloseStopSignal();
 }
 
 }  // namespace
@@ -116,6 +125,10 @@ int iOpenDeviceIfClosed(JNIEnv *env)
     }
     vStore(bDeviceOpened, 1);
     vStore(bTerminateThread, 0);
+    if (!bCreateStopSignal()) {
+        vShutDownDevice();
+        return JPOS_E_NOSERVICE;
+    }
 
     // The reader makes the FIFO and starts the decoder; without them no event could ever arrive.
     if (!bStartReader()) {
@@ -146,7 +159,7 @@ void close_all()
     vShutDownDevice();
 }
 
-void vReportPowerOff(unsigned opening, void (*report)())
+void vReportPowerOff(unsigned opening, void (*report)(unsigned))
 {
     while (pthread_mutex_trylock(&LifecycleLock) != 0) {
         if (tLoad(uiOpening) != opening) {
@@ -154,7 +167,7 @@ void vReportPowerOff(unsigned opening, void (*report)())
         }
         usleep(POWER_OFF_LOCK_RETRY_US);
     }
-    report();
+    report(opening);
     if (tLoad(uiOpening) == opening && tLoad(bDeviceOpened)) {
         JposRecord &d = JposData;
         vStore(d.ucKeylockOpen, 0);

@@ -33,7 +33,7 @@ void close_all();
 // all four counts go to 0 and close_all runs. Waiting for the lock gives up (and reports nothing) as
 // soon as that opening's shutdown has begun elsewhere, such as a Close that is stopping this very
 // thread, so that the two never deadlock.
-void vReportPowerOff(unsigned opening, void (*report)());
+void vReportPowerOff(unsigned opening, void (*report)(unsigned));
 
 // Whether a library thread of the given opening goes on: its stop flag is down and its opening has not
 // ended.

@@ -1,8 +1,12 @@
 #include "input/decoder_thread.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <poll.h>
 
 #include "core/lifecycle.h"
+#include "core/shared_access.h"
+#include "core/stop_signal.h"
 #include "core/trovjpos.h"
 #include "input/iofunctions.h"
 #include "input/stream_decoder.h"
@@ -10,13 +14,20 @@
 void *fifo_thread(void *opening)
 {
     const auto mine = static_cast<unsigned>(reinterpret_cast<uintptr_t>(opening));
-    KBDATA pending{1, 0};
+    DecoderState state = FRESH_DECODER;
     while (bThreadGoesOn(bTerminateFifoThread, mine)) {
         char byte = 0;
-        if (IOFifo.iRead(&byte, 1) <= 0) {
+        if (IOFifo.iRead(&byte, 1) == 1) {
+            // Input still queued when the opening ends is dropped, the shutdown's wake-up byte with it.
+            if (bThreadGoesOn(bTerminateFifoThread, mine)) {
+                vDecodeByte(static_cast<uint8_t>(byte), state, mine);
+            }
             continue;
         }
-        vDecodeByte(static_cast<uint8_t>(byte), pending, mine);
+        if (errno != EINTR) {
+            // The FIFO is empty (it does not block): wait for a byte or for the stop signal.
+            eWaitForMs(tLoad(IOFifo.iFd), POLLIN, DECODER_WAIT_MS);
+        }
     }
     return nullptr;
 }

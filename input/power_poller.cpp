@@ -1,7 +1,7 @@
 #include "input/power_poller.h"
 
 #include <cstdint>
-#include <unistd.h>
+#include <ctime>
 
 #include "core/lifecycle.h"
 #include "core/scoped_lock.h"
@@ -13,11 +13,39 @@
 namespace {
 
 // Serialises starting and stopping, so that a start never races a stop into a second poller.
+// Taken before PauseLock when both are held.
 pthread_mutex_t PollerLock = PTHREAD_MUTEX_INITIALIZER;
 
-// One test per second; the pause is slept in slices so that a stop is seen within one slice.
-constexpr int POLL_SLICES = 20;
-constexpr useconds_t POLL_SLICE_US = 50000;
+// The pause between two tests: the poller waits on PauseEnded (under PauseLock) until the next test is
+// due or a stop is requested, so that a stop ends the pause at once.
+pthread_mutex_t PauseLock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t PauseEnded;
+pthread_once_t PauseOnce = PTHREAD_ONCE_INIT;
+
+constexpr int POLL_PERIOD_S = 1;
+
+void vInitPause()
+{
+    pthread_condattr_t attributes;
+    pthread_condattr_init(&attributes);
+    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+    pthread_cond_init(&PauseEnded, &attributes);
+    pthread_condattr_destroy(&attributes);
+}
+
+// Waits one poll period, or less when the poller is to stop.
+void vPause(unsigned opening)
+{
+    struct timespec due;
+    clock_gettime(CLOCK_MONOTONIC, &due);
+    due.tv_sec += POLL_PERIOD_S;
+    ScopedLock pause(PauseLock);
+    while (bThreadGoesOn(bTerminateConnectThread, opening)) {
+        if (pthread_cond_timedwait(&PauseEnded, &PauseLock, &due) != 0) {
+            return;  // the period is over (an error ends the pause the same way: it is bounded)
+        }
+    }
+}
 
 }  // namespace
 
@@ -29,15 +57,14 @@ void *connect_thread(void *opening)
         if (status != 0) {
             CallbackJPOSStatusUpdate(status, mine);
         }
-        for (int slice = 0; slice < POLL_SLICES && bThreadGoesOn(bTerminateConnectThread, mine); ++slice) {
-            usleep(POLL_SLICE_US);
-        }
+        vPause(mine);
     }
     return nullptr;
 }
 
 void vStartPoller()
 {
+    pthread_once(&PauseOnce, vInitPause);
     ScopedLock pollers(PollerLock);
     if (tLoad(con_agent) != pthread_t{}) {
         return;
@@ -52,8 +79,13 @@ void vStartPoller()
 
 void vStopPoller()
 {
+    pthread_once(&PauseOnce, vInitPause);
     ScopedLock pollers(PollerLock);
-    vStore(bTerminateConnectThread, 1);
+    {
+        ScopedLock pause(PauseLock);
+        vStore(bTerminateConnectThread, 1);
+        pthread_cond_broadcast(&PauseEnded);
+    }
     vEndThread(con_agent);
     vStore(bTerminateConnectThread, 0);
 }

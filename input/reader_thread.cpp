@@ -1,12 +1,15 @@
 #include "input/reader_thread.h"
 
+#include <cerrno>
 #include <cstdint>
-#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include "core/lifecycle.h"
 #include "core/scoped_lock.h"
 #include "core/shared_access.h"
+#include "core/stop_signal.h"
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
 #include "input/decoder_thread.h"
@@ -17,8 +20,13 @@
 
 namespace {
 
-// Pause after closing a lost device, before each attempt to open it again.
-constexpr useconds_t REOPEN_PAUSE_US = 200;
+// Pause after closing a lost device, before the first attempt to open it again.
+constexpr long REOPEN_PAUSE_US = 200;
+
+// While the keyboard stays away, the pause before each further search doubles up to this, so that the
+// search does not keep a core busy (a scan of the sixteen nodes every 200 us would) while a keyboard
+// plugged back in is still found within a fraction of the time the kernel takes to announce it.
+constexpr long SEARCH_PAUSE_MAX_US = 50000;
 
 // The reader's report of its start to bStartReader.
 struct StartReport {
@@ -44,6 +52,13 @@ bool bStarted()
         }
         return false;
     }
+    // Neither side blocks in the FIFO: each waits in a poll that the stop signal ends, so that a reader
+    // facing a full FIFO can still be stopped.
+    const int fd = tLoad(IOFifo.iFd);
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
+        IOFifo.iClose();
+        return false;
+    }
     pthread_t decoder;
     void *opening = reinterpret_cast<void *>(static_cast<uintptr_t>(tLoad(uiOpening)));
     if (pthread_create(&decoder, nullptr, fifo_thread, opening) != 0) {
@@ -54,11 +69,33 @@ bool bStarted()
     return true;
 }
 
-void vForward(const unsigned char *bytes, int count)
+// Writes one byte into the FIFO, waiting while the FIFO is full. False when the opening ends first:
+// the byte and the rest of the input are then dropped. A write that fails otherwise loses the byte.
+bool bPutByte(unsigned char byte, unsigned opening)
+{
+    for (;;) {
+        if (IOFifo.iWrite(reinterpret_cast<const char *>(&byte), 1) == 1) {
+            return true;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN) {
+            return true;
+        }
+        if (!bThreadGoesOn(bTerminateThread, opening) ||
+            eWaitForMs(tLoad(IOFifo.iFd), POLLOUT, READER_WAIT_MS) == WaitEnd::Stopped) {
+            return false;
+        }
+    }
+}
+
+void vForward(const unsigned char *bytes, int count, unsigned opening)
 {
     for (int i = 0; i < count; ++i) {
-        if (bytes[i] != 0) {  // zero bytes carry nothing; the only zero in the FIFO is the shutdown's
-            IOFifo.iWrite(reinterpret_cast<const char *>(&bytes[i]), 1);
+        // Zero bytes carry nothing; in the FIFO a zero byte marks a break in the stream.
+        if (bytes[i] != 0 && !bPutByte(bytes[i], opening)) {
+            return;
         }
     }
 }
@@ -74,16 +111,11 @@ bool bExpired(const ReconnectTimer &timer)
            (now.tv_sec == timer.Deadline.tv_sec && now.tv_nsec >= timer.Deadline.tv_nsec);
 }
 
-void vClearTracks()
+// Pauses the search for a lost keyboard; the stop signal ends the pause at once.
+void vPauseSearch(long micros)
 {
-    ScopedLock tracks(TrackLock);
-    JposRecord &d = JposData;
-    vStore(d.ucTrack1Len, 0);
-    std::memset(d.ucTrack1, 0, sizeof d.ucTrack1);
-    vStore(d.ucTrack2Len, 0);
-    std::memset(d.ucTrack2, 0, sizeof d.ucTrack2);
-    vStore(d.ucTrack3Len, 0);
-    std::memset(d.ucTrack3, 0, sizeof d.ucTrack3);
+    const struct timespec pause = {micros / 1000000, (micros % 1000000) * 1000};
+    eWaitFor(-1, 0, pause);
 }
 
 }  // namespace
@@ -116,7 +148,7 @@ void *thread_function(void *opening)
         return nullptr;
     }
 
-    ReconnectTimer timer{false, {0, 0}};
+    ReconnectTimer timer{false, {0, 0}, REOPEN_PAUSE_US};
     unsigned char input[2 * TROV_READ_MAX_BYTES];
     while (bThreadGoesOn(bTerminateThread, mine)) {
         if (bExpired(timer)) {
@@ -124,20 +156,21 @@ void *thread_function(void *opening)
             Cancel_All(mine);
             continue;
         }
-        if (!hidfunc.bWaitForInput(READER_WAIT_MS)) {
+        const int device = hidfunc.iDescriptor();
+        if (device >= 0 && eWaitForMs(device, POLLIN, READER_WAIT_MS) != WaitEnd::Ready) {
             continue;
         }
         const int received = hidfunc.Read(input);
         if (received > 0) {
-            vForward(input, received);
+            vForward(input, received, mine);
         } else if (received < 0) {
-            closeDeviceAndStart(timer);
+            closeDeviceAndStart(timer, mine);
         }
     }
     return nullptr;
 }
 
-int closeDeviceAndStart(ReconnectTimer &timer)
+int closeDeviceAndStart(ReconnectTimer &timer, unsigned opening)
 {
     vStore(ucDeviceNoResponse, 1);
     vSilencePowerStatus();
@@ -145,22 +178,23 @@ int closeDeviceAndStart(ReconnectTimer &timer)
         return 0;  // the device still answers: the failed read has no further effect
     }
     const int closed = hidfunc.iCloseDevice();
-    usleep(REOPEN_PAUSE_US);
     if (closed == 0) {
         // Only the pass that closed the lost device arms the time-out; later passes find nothing to close.
         clock_gettime(CLOCK_MONOTONIC, &timer.Deadline);
         timer.Deadline.tv_sec += RECONNECT_LIMIT_S;
         timer.bArmed = true;
+        timer.lPauseUs = REOPEN_PAUSE_US;
     }
-    if (!hidfunc.bFindAndOpenDevice()) {
+    vPauseSearch(timer.lPauseUs);
+    timer.lPauseUs = timer.lPauseUs * 2 < SEARCH_PAUSE_MAX_US ? timer.lPauseUs * 2 : SEARCH_PAUSE_MAX_US;
+    if (!bThreadGoesOn(bTerminateThread, opening) || !hidfunc.bFindAndOpenDevice()) {
         return 0;
     }
     timer.bArmed = false;
     vStartPoller();
-    vClearTracks();
-    if (tLoad(JposData.bMsrEnabled)) {
-        CallbackMSR();
-    }
+    // The decoder drops what the outage cut off, in stream order (after the bytes received before it),
+    // empties the tracks and reports the empty tracks to an enabled MSR.
+    bPutByte(0, opening);
     return 0;
 }
 

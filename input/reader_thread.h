@@ -7,8 +7,8 @@
 
 #include <ctime>
 
-// How long one wait for device input lasts before the reader looks at its stop flag again. The shutdown
-// wakes the reader by having the device answer; this bound ends the wait when the device stays silent.
+// How long one wait of the reader (for device input, or for room in a full FIFO) lasts at most before it
+// looks at its stop flag and the reconnect time-out again. The shutdown's stop signal ends it at once.
 inline constexpr int READER_WAIT_MS = 100;
 
 // How long the keyboard may stay away before the services are shut down.
@@ -19,6 +19,7 @@ inline constexpr int RECONNECT_LIMIT_S = 10;
 struct ReconnectTimer {
     bool bArmed;
     struct timespec Deadline;
+    long lPauseUs;  // pause before the next search for the lost keyboard
 };
 
 // Starts the reader for the current opening into `agent` and waits until it has made the FIFO and
@@ -28,10 +29,12 @@ bool bStartReader();
 // Thread body; the argument carries the number of its opening.
 void *thread_function(void *opening);
 
-// One reconnection pass after a failed read: close the lost device, arm the time-out, try once to open
-// it again; after a successful reopen restart the poller, empty the tracks and report empty tracks to
-// the MSR listener while MSR events are enabled. Always 0.
-int closeDeviceAndStart(ReconnectTimer &timer);
+// One reconnection pass after a failed read: close the lost device, arm the time-out, pause, try once to
+// open it again; after a successful reopen restart the poller and mark the break in the FIFO (a zero
+// byte), at which the decoder drops partial frames and prefixes, empties the tracks and reports empty
+// tracks to the MSR listener while MSR events are enabled. The first pause after the loss is 200 us;
+// while the keyboard stays away each further one doubles, up to 50 ms. Always 0.
+int closeDeviceAndStart(ReconnectTimer &timer, unsigned opening);
 
 // The reconnect time-out: reports power off/offline, which shuts the services of the opening down.
 void Cancel_All(unsigned opening);

@@ -82,23 +82,50 @@ void vKeyByte(uint8_t byte, KBDATA &pending, unsigned opening)
     }
     vStore(d.iKeyData, keyData);
     // A power-state change not reported yet is reported before the key. When it shuts the device down,
-    // the key is not delivered: the VM is gone for this opening.
+    // the key is not delivered: its opening has ended, and no later one gets it.
     const int status = getJPOSPowerStatus();
     if (status != 0) {
         CallbackJPOSStatusUpdate(status, opening);
     }
-    CallbackJPOSKeyData(pending);
+    CallbackJPOSKeyData(pending, opening);
     pending.cType = 1;
+}
+
+void vEmptyTracks()
+{
+    ScopedLock tracks(TrackLock);
+    JposRecord &d = JposData;
+    vStore(d.ucTrack1Len, 0);
+    std::memset(d.ucTrack1, 0, sizeof d.ucTrack1);
+    vStore(d.ucTrack2Len, 0);
+    std::memset(d.ucTrack2, 0, sizeof d.ucTrack2);
+    vStore(d.ucTrack3Len, 0);
+    std::memset(d.ucTrack3, 0, sizeof d.ucTrack3);
+}
+
+// The stream broke off (the keyboard was lost and reopened): drop the partial frame and the prefixes,
+// empty the tracks, and tell an enabled MSR that its partial swipe is gone with an event of three empty
+// tracks. Done here, in stream order, so that input received before the outage is decoded as it came.
+void vStreamBreak(DecoderState &state, unsigned opening)
+{
+    vCloseFrames();
+    vStore(JposData.bExtendedKey, 0);
+    state = FRESH_DECODER;
+    vEmptyTracks();
+    if (tLoad(JposData.bMsrEnabled)) {
+        CallbackMSR(opening);
+    }
 }
 
 }  // namespace
 
-void vDecodeByte(uint8_t byte, KBDATA &pending, unsigned opening)
+void vDecodeByte(uint8_t byte, DecoderState &state, unsigned opening)
 {
     JposRecord &d = JposData;
     switch (byte) {
     case 0:
-        return;  // the shutdown's wake-up; the reader never forwards a zero byte
+        vStreamBreak(state, opening);
+        return;
     case MARK_TRACK1:
         vStartTrack(d.bTrack1Frame, d.ucTrack1Len, d.ucTrack1);
         return;
@@ -110,6 +137,7 @@ void vDecodeByte(uint8_t byte, KBDATA &pending, unsigned opening)
         return;
     case MARK_KEYLOCK:
         vOpenFrame(d.bKeylockFrame);
+        state.bKeylockTaken = false;
         return;
     case MARK_TCO:
         vOpenFrame(d.bTcoFrame);
@@ -128,15 +156,21 @@ void vDecodeByte(uint8_t byte, KBDATA &pending, unsigned opening)
     case MARK_SWIPE_END:
         vCloseFrames();
         if (tLoad(d.bMsrEnabled)) {
-            CallbackMSR();
+            CallbackMSR(opening);
         }
         return;
-    case MARK_KEYLOCK_END:
+    case MARK_KEYLOCK_END: {
+        // Only a position the keyboard sent in this very frame, while the keylock was enabled, is
+        // reported: not an end marker whose frame start was lost, nor one whose digit came while the
+        // keylock was disabled (the position is -1 then, which Java would see as position 0).
+        const bool taken = tLoad(d.bKeylockFrame) && state.bKeylockTaken;
         vCloseFrames();
-        if (tLoad(d.bKeylockEnabled)) {
-            CallbackKeylock(tLoad(d.iKeylockPosition));
+        state.bKeylockTaken = false;
+        if (taken && tLoad(d.bKeylockEnabled)) {
+            CallbackKeylock(tLoad(d.iKeylockPosition), opening);
         }
         return;
+    }
     case MARK_TCO_END:
         vCloseFrames();
         vPostTcoReply();
@@ -153,11 +187,12 @@ void vDecodeByte(uint8_t byte, KBDATA &pending, unsigned opening)
         vTrackByte(byte, d.ucTrack3Len, d.ucTrack3);
     } else if (tLoad(d.bKeylockFrame)) {
         // The digit's value; -1 when the keylock is disabled.
-        vStore(d.iKeylockPosition, tLoad(d.bKeylockEnabled) ? static_cast<int8_t>(byte) - '0' : -1);
+        state.bKeylockTaken = tLoad(d.bKeylockEnabled) != 0;
+        vStore(d.iKeylockPosition, state.bKeylockTaken ? static_cast<int8_t>(byte) - '0' : -1);
     } else if (tLoad(d.bTcoFrame)) {
         d.ucTcoData[d.ucTcoLen] = byte;
         vStore(d.ucTcoLen, static_cast<uint8_t>(d.ucTcoLen + 1));  // wraps after 256 bytes
     } else {
-        vKeyByte(byte, pending, opening);
+        vKeyByte(byte, state.pending, opening);
     }
 }

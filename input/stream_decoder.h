@@ -1,7 +1,12 @@
 // The framing state machine over the device's input bytes: marker bytes open and close the frames of
 // the three MSR tracks, the keylock position and the TCO reply; bytes inside a frame are collected;
 // bytes outside any frame are key codes, with a release prefix (0xFE) and an extended prefix (0xE0).
-// The state lives in JposData; the pending key record is the caller's.
+// The state lives in JposData and in the caller's DecoderState.
+//
+// A zero byte never comes from the keyboard (the reader drops those); in the FIFO it marks a break in
+// the stream, which the reader puts there when it has reopened a lost keyboard: whatever was cut off by
+// the outage (a partial frame, a release or extended prefix) is dropped, and the next byte is framed
+// afresh.
 #ifndef TROV_INPUT_STREAM_DECODER_H
 #define TROV_INPUT_STREAM_DECODER_H
 
@@ -25,8 +30,15 @@ inline constexpr uint8_t KEY_RELEASE_PREFIX = 0xFE;
 inline constexpr uint8_t KEY_EXTENDED_PREFIX = 0xE0;
 inline constexpr int32_t EXTENDED_KEY_BIT = 0x1000000;
 
-// Handles one byte read from the FIFO; a zero byte changes nothing. Events are raised on the calling
-// thread, which belongs to the given opening.
-void vDecodeByte(uint8_t byte, KBDATA &pending, unsigned opening);
+// What the decoder keeps from byte to byte besides JposData.
+struct DecoderState {
+    KBDATA pending;      // the next key's record: cType 2 after a release prefix
+    bool bKeylockTaken;  // the open keylock frame holds a position taken while the keylock was enabled
+};
+inline constexpr DecoderState FRESH_DECODER = {{1, 0}, false};
+
+// Handles one byte read from the FIFO. Events are raised on the calling thread, which belongs to the
+// given opening.
+void vDecodeByte(uint8_t byte, DecoderState &state, unsigned opening);
 
 #endif

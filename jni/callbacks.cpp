@@ -16,8 +16,10 @@ namespace {
 
 // The common frame: attach, take a local reference to the registered object (so that a Close that
 // deletes the global reference meanwhile cannot pull the object from under the call), call, detach.
+// The opening is tested under ListenerLock: a shutdown advances it before the next opening can
+// register its objects, so an event of an ended opening never finds an object of a later one.
 template <typename Call>
-void vCallListener(jobject &object, jmethodID &method, Call call)
+void vCallListener(unsigned opening, jobject &object, jmethodID &method, Call call)
 {
     JavaVM *vm = tLoad(jvm);
     if (vm == nullptr) {
@@ -36,7 +38,7 @@ void vCallListener(jobject &object, jmethodID &method, Call call)
             ScopedLock listeners(ListenerLock);
             jobject registered = tLoad(object);
             id = tLoad(method);
-            if (registered != nullptr && id != nullptr) {
+            if (registered != nullptr && id != nullptr && tLoad(uiOpening) == opening) {
                 target = env->NewLocalRef(registered);
             }
         }
@@ -73,14 +75,14 @@ jbyteArray pNewArray(JNIEnv *env, const Track &track)
 
 }  // namespace
 
-void CallbackKeylock(int position)
+void CallbackKeylock(int position, unsigned opening)
 {
-    vCallListener(KLObject, KLStatusUpdateEventID, [position](JNIEnv *env, jobject target, jmethodID id) {
+    vCallListener(opening, KLObject, KLStatusUpdateEventID, [position](JNIEnv *env, jobject target, jmethodID id) {
         env->CallIntMethod(target, id, static_cast<jint>(position + 1));
     });
 }
 
-void CallbackMSR()
+void CallbackMSR(unsigned opening)
 {
     Track tracks[3];
     {
@@ -89,7 +91,7 @@ void CallbackMSR()
         vCopyTrack(tracks[1], JposData.ucTrack2, JposData.ucTrack2Len);
         vCopyTrack(tracks[2], JposData.ucTrack3, JposData.ucTrack3Len);
     }
-    vCallListener(MSRObject, MSRDataEventID, [&tracks](JNIEnv *env, jobject target, jmethodID id) {
+    vCallListener(opening, MSRObject, MSRDataEventID, [&tracks](JNIEnv *env, jobject target, jmethodID id) {
         jbyteArray track1 = pNewArray(env, tracks[0]);
         jbyteArray track2 = track1 != nullptr ? pNewArray(env, tracks[1]) : nullptr;
         jbyteArray track3 = track2 != nullptr ? pNewArray(env, tracks[2]) : nullptr;
@@ -100,25 +102,25 @@ void CallbackMSR()
     });
 }
 
-void CallbackJPOSKeyData(KBDATA key)
+void CallbackJPOSKeyData(KBDATA key, unsigned opening)
 {
-    vCallListener(KBObject, KBDataEventID, [key](JNIEnv *env, jobject target, jmethodID id) {
+    vCallListener(opening, KBObject, KBDataEventID, [key](JNIEnv *env, jobject target, jmethodID id) {
         env->CallIntMethod(target, id, static_cast<jint>(key.ucKey), static_cast<jint>(key.cType));
     });
 }
 
 namespace {
 
-void vCallStatusListener(int status)
+void vCallStatusListener(int status, unsigned opening)
 {
-    vCallListener(KBObject, KBStatusUpdateEventID, [status](JNIEnv *env, jobject target, jmethodID id) {
+    vCallListener(opening, KBObject, KBStatusUpdateEventID, [status](JNIEnv *env, jobject target, jmethodID id) {
         env->CallIntMethod(target, id, static_cast<jint>(status));
     });
 }
 
-void vCallPowerOffListener()
+void vCallPowerOffListener(unsigned opening)
 {
-    vCallStatusListener(OPOS_SUE_POWER_OFF_OFFLINE);
+    vCallStatusListener(OPOS_SUE_POWER_OFF_OFFLINE, opening);
 }
 
 }  // namespace
@@ -128,6 +130,6 @@ void CallbackJPOSStatusUpdate(int status, unsigned opening)
     if (status == OPOS_SUE_POWER_OFF_OFFLINE) {
         vReportPowerOff(opening, vCallPowerOffListener);
     } else {
-        vCallStatusListener(status);
+        vCallStatusListener(status, opening);
     }
 }

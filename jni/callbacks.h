@@ -1,7 +1,9 @@
 // The road from the library's threads to the Java service objects: each callback attaches its thread
 // to the VM, calls one listener method on the registered object, and detaches again.
 //
-// A callback makes no call when the VM is gone (the device was shut down), when the service has no
+// Each callback names the opening of the device whose thread raises it, and makes no call once that
+// opening has ended: an event decoded for one opening never reaches the objects of a later one. It
+// makes no call either when the VM is gone (the device was shut down), when the service has no
 // registered object, or when the VM cannot provide what the call needs. An exception thrown by a
 // listener method is cleared, so that it cannot stop the events that follow.
 #ifndef TROV_JNI_CALLBACKS_H
@@ -20,14 +22,14 @@ struct KBDATA {
 extern pthread_mutex_t TrackLock;
 
 // keylockStatusUpdateEvent(position + 1) on the keylock service object.
-void CallbackKeylock(int position);
+void CallbackKeylock(int position, unsigned opening);
 
 // msrDataEvent(track1, track2, track3) on the MSR service object; each array holds the track's bytes
 // followed by one 0 byte.
-void CallbackMSR();
+void CallbackMSR(unsigned opening);
 
 // keyboardDataEvent(key code 0..255, event type) on the POS keyboard service object.
-void CallbackJPOSKeyData(KBDATA key);
+void CallbackJPOSKeyData(KBDATA key, unsigned opening);
 
 // keyboardStatusUpdateEvent(status) on the POS keyboard service object. A power off/offline status
 // while the device of that opening is open then shuts every service down, on the calling thread; the

@@ -4,6 +4,7 @@
 
 #include "core/scoped_lock.h"
 #include "core/shared_access.h"
+#include "core/trovjpos.h"
 
 pthread_mutex_t ListenerLock = PTHREAD_MUTEX_INITIALIZER;
 jint Version;
@@ -104,4 +105,29 @@ int createJNIParKB(JNIEnv *env, jobject obj)
         {"keyboardDataEvent", "(II)I", KBDataEventID},
     };
     return iRegister(env, obj, KBObject, listeners);
+}
+
+void vReleaseRegisteredObjects()
+{
+    JavaVM *vm = tLoad(jvm);
+    if (vm == nullptr) {
+        return;  // no opening recorded a VM, so none registered an object
+    }
+    JNIEnv *env = nullptr;
+    bool attached = false;
+    if (vm->GetEnv(reinterpret_cast<void **>(&env), JNI_VERSION_1_6) == JNI_EDETACHED) {
+        JavaVMAttachArgs attach;
+        attach.version = JNI_VERSION_1_6;
+        attach.name = nullptr;
+        attach.group = nullptr;
+        attached = vm->AttachCurrentThread(reinterpret_cast<void **>(&env), &attach) == JNI_OK;
+    }
+    if (env != nullptr) {
+        vReleaseObject(env, KLObject);
+        vReleaseObject(env, MSRObject);
+        vReleaseObject(env, KBObject);
+    }
+    if (attached) {
+        vm->DetachCurrentThread();
+    }
 }

@@ -33,4 +33,10 @@ int createJNIParKB(JNIEnv *env, jobject obj);
 // Releases the registered object of a service (KLObject, MSRObject or KBObject) and clears it.
 void vReleaseObject(JNIEnv *env, jobject &object);
 
+// Releases the registered objects of all three services through the recorded VM, on whatever thread
+// calls it (a library thread is attached for the time it takes). Called by the shutdown, so that no
+// global reference outlives the opening, also when a power-off ended it and the application's Close
+// never reaches the native layer.
+void vReleaseRegisteredObjects();
+
 #endif

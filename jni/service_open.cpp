@@ -6,6 +6,11 @@
 
 int iOpenService(JNIEnv *env, jobject self, int (*registration)(JNIEnv *, jobject), uint8_t &openCount)
 {
+    // The count has eight bits: a 256th open would wrap it to 0, and the Close of another service would
+    // then shut the device down under this one.
+    if (tLoad(openCount) == UINT8_MAX) {
+        return JPOS_E_NOSERVICE;
+    }
     if (iOpenDeviceIfClosed(env) != 0) {
         return JPOS_E_NOSERVICE;
     }

@@ -8,6 +8,7 @@
 
 // Opens the device if needed, registers the service object (when a registration is given) and counts
 // the open. 0, or JPOS_E_NOSERVICE; a failed registration releases a device that no service has open.
+// An Open of a service already open 255 times fails with JPOS_E_NOSERVICE and changes nothing.
 // The caller holds LifecycleLock.
 int iOpenService(JNIEnv *env, jobject self, int (*registration)(JNIEnv *, jobject), uint8_t &openCount);
 

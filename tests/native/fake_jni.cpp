@@ -4,6 +4,7 @@
 #include <deque>
 #include <map>
 #include <ostream>
+#include <thread>
 
 namespace {
 
@@ -82,6 +83,11 @@ FakeJni::FakeJni()
     }
     vmTable.AttachCurrentThread = [](JavaVM *, void **penv, void *) -> jint {
         FakeJniAccess::attached();
+        *penv = current->env();
+        return JNI_OK;
+    };
+    // Every thread counts as attached already, so GetEnv adds no attach of its own.
+    vmTable.GetEnv = [](JavaVM *, void **penv, jint) -> jint {
         *penv = current->env();
         return JNI_OK;
     };
@@ -181,6 +187,9 @@ FakeJni::FakeJni()
             }
         }
         FakeJniAccess::record(std::move(call));
+        if (current->listenerDelayUs > 0) {
+            std::this_thread::sleep_for(std::chrono::microseconds(current->listenerDelayUs.load()));
+        }
         if (current->listenerThrows) {
             vThrow("listener threw");
         }

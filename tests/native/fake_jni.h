@@ -6,6 +6,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -65,6 +66,7 @@ public:
     bool failNewGlobalRef = false;
     bool failNewByteArray = false;
     bool listenerThrows = false;  // every listener call leaves an exception pending
+    std::atomic<int> listenerDelayUs{0};  // every listener call takes this long, as a slow application's
 
 private:
     friend struct FakeJniAccess;

@@ -16,7 +16,7 @@ namespace {
 class StreamDecoder : public SimTest, protected FakeServiceObjects {
 protected:
     FakeJni jni;
-    KBDATA pending{1, 0};
+    DecoderState pending = FRESH_DECODER;
 
     void SetUp() override
     {
@@ -139,10 +139,15 @@ TEST_F(StreamDecoder, KeylockPositionArrivesCountedFromOne)
     EXPECT_EQ(-1, JposData.iKeylockPosition);
     EXPECT_TRUE(jni.calls().empty());
 
-    // An end marker without a frame reports the position as it stands.
+    // Only a position sent in the frame while the keylock was enabled is reported: not an end marker
+    // without its frame, not an empty frame, not a digit that came while the keylock was disabled.
+    JposData.bKeylockEnabled = 1;
+    feed({0x94, 0x84, 0x94});
+    JposData.bKeylockEnabled = 0;
+    feed({0x84, 0x35});
     JposData.bKeylockEnabled = 1;
     feed({0x94});
-    EXPECT_EQ(std::vector<FakeCall>{keylockEvent(0)}, jni.calls());
+    EXPECT_TRUE(jni.calls().empty());
 }
 
 TEST_F(StreamDecoder, KeysWithReleaseAndExtendedPrefixes)
@@ -182,13 +187,21 @@ TEST_F(StreamDecoder, KeyByteInsideAnUnterminatedFrameIsFrameData)
     EXPECT_EQ(std::vector<FakeCall>{key(0x41, 1)}, jni.calls());
 }
 
-TEST_F(StreamDecoder, ZeroByteChangesNothing)
+TEST_F(StreamDecoder, ZeroByteBreaksTheStreamAndDropsWhatItCutOff)
 {
     JposData.bKeyboardEnabled = 1;
-    feed({0x81, 0x00});
-    EXPECT_EQ(1, JposData.bTrack1Frame);
-    feed({0x92, 0xFE, 0x00, 0x20});
-    EXPECT_EQ(std::vector<FakeCall>{key(0x20, 2)}, jni.calls());
+    JposData.bKeylockEnabled = 1;
+    JposData.bMsrEnabled = 1;
+    for (const auto &partial : {std::vector<int>{0x81, 0x41}, {0x82, 0x31}, {0x84, 0x33}, {0x86, 0x31}, {0xFE, 0xE0}}) {
+        SCOPED_TRACE(testing::Message() << std::hex << "cut off after 0x" << partial[0]);
+        for (int v : partial) {
+            feed({v});
+        }
+        feed({0x00, 0x20, 0x94});
+        EXPECT_EQ((std::vector<FakeCall>{swipe({0}, {0}, {0}), key(0x20, 1)}), jni.calls());
+        EXPECT_EQ(0x20, JposData.iKeyData);
+        jni.clearCalls();
+    }
 }
 
 TEST_F(StreamDecoder, TcoReplyIsCollectedAndPostedOnlyWhileAQueryWaits)
