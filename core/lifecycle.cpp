@@ -47,6 +47,7 @@ void vShutDownDevice()
     // FIFO, and the input still queued is dropped.
     std::atomic_ref<unsigned>(uiOpening).fetch_add(1, std::memory_order_acq_rel);
     vRaiseStopSignal();
+    vWakePoller();  // so that the three threads end side by side, not one after the other
 
     // The reader: raise its flag, then ask the device for the keylock position, as the keyboard's
     // protocol has always seen a shutdown do (the stop signal has woken the reader already).

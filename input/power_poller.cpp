@@ -77,6 +77,13 @@ void vStartPoller()
     }
 }
 
+void vWakePoller()
+{
+    pthread_once(&PauseOnce, vInitPause);
+    ScopedLock pause(PauseLock);
+    pthread_cond_broadcast(&PauseEnded);
+}
+
 void vStopPoller()
 {
     pthread_once(&PauseOnce, vInitPause);

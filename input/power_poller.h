@@ -9,6 +9,9 @@ void *connect_thread(void *opening);
 // Starts a poller for the current opening unless one runs already.
 void vStartPoller();
 
+// Ends the poller's pause at once, so that it looks whether its opening has ended.
+void vWakePoller();
+
 // Stops the running poller, if any, and waits for it (unless called on the poller itself).
 void vStopPoller();
 
