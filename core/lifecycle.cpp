@@ -19,9 +19,10 @@ namespace {
 // How often a power-off shutdown waiting for LifecycleLock looks again.
 constexpr useconds_t POWER_OFF_LOCK_RETRY_US = 1000;
 
-// Stops the decoder: raise its flag, then wake its wait with a zero byte (the stop signal has woken it
-// already; the byte is not written when the FIFO is full), and wait for it. When the shutdown runs on the decoder itself, it cannot wait for itself: the decoder
-// ends without reading again once its current callback returns. Either way the FIFO is closed and
+// Stops the decoder: raise its flag, then write the zero byte that has always woken it (the stop signal
+// has woken it already; the byte is not written when the FIFO is full), and wait for it. When the
+// shutdown runs on the decoder itself, it cannot wait for itself: the decoder ends without reading
+// again once its current callback returns. Either way the FIFO is closed and
 // removed here, once no thread of this opening reads it any more.
 void vStopDecoder()
 {
@@ -49,8 +50,9 @@ void vShutDownDevice()
     vRaiseStopSignal();
     vWakePoller();  // so that the three threads end side by side, not one after the other
 
-    // The reader: raise its flag, then ask the device for the keylock position, as the keyboard's
-    // protocol has always seen a shutdown do (the stop signal has woken the reader already).
+    // The reader: raise its flag (the stop signal has woken it already), then send the keylock position
+    // request that a shutdown has always sent the keyboard. Its answer reaches no event: input that
+    // arrives once the opening has ended is dropped.
     vStore(bTerminateThread, 1);
     hidfunc.bWrite(ReadKelockPosition, sizeof ReadKelockPosition);
     vEndThread(agent);
