@@ -96,7 +96,13 @@ final class DeviceSession {
                     current = session;
                 }
                 if (kind != ServiceKind.KEYBOARD && !session.nativelyOpen.contains(kind)) {
-                    int result = openNatively(kind, service);
+                    int result;
+                    try {
+                        result = openNatively(kind, service);
+                    } catch (TrovException | RuntimeException | Error e) {
+                        session.endIfUnused();
+                        throw e;
+                    }
                     if (result != 0) {
                         session.endIfUnused();
                         throw openFailure(service, result);
