@@ -35,6 +35,8 @@ import java.util.function.Consumer;
  */
 final class DeviceSession {
 
+    private static final System.Logger LOG = System.getLogger("com.trov.jpos");
+
     /**
      * Serialises the sessions' starts and ends and every native open, close, claim and enable. Held
      * across those native calls; never taken on the library's threads.
@@ -57,6 +59,9 @@ final class DeviceSession {
     /** Set under this session's monitor; once set, the session takes no member and routes no event. */
     private volatile boolean ended;
 
+    /** Set with {@link #ended} when the keyboard's power-off ended the session. */
+    private volatile boolean poweredOff;
+
     // Guarded by OPENINGS: the services this session opened natively.
     private final EnumSet<ServiceKind> nativelyOpen = EnumSet.noneOf(ServiceKind.class);
 
@@ -73,6 +78,11 @@ final class DeviceSession {
     /** Whether this opening is over, by the last close or by a power-off. */
     boolean ended() {
         return ended;
+    }
+
+    /** Whether the keyboard's power-off ended this opening. */
+    boolean endedByPowerOff() {
+        return poweredOff;
     }
 
     /** Whether {@code service} holds the claim of its service in this opening. */
@@ -147,6 +157,7 @@ final class DeviceSession {
             LIVE.compareAndSet(session, null);
             throw openFailure(service, result);
         }
+        LOG.log(System.Logger.Level.DEBUG, "Opened the POS keyboard device for {0}", service);
         return session;
     }
 
@@ -163,16 +174,19 @@ final class DeviceSession {
     }
 
     private static TrovException openFailure(TrovService service, int result) {
+        TrovException failure;
         if (result == TrovConst.JPOS_E_NOSERVICE) {
-            return new TrovException(TrovConst.JPOS_E_NOSERVICE, "The " + service.kind.label
+            failure = new TrovException(TrovConst.JPOS_E_NOSERVICE, "The " + service.kind.label
                     + " service could not be opened: no POS keyboard was found or it could not be set up."
                     + " Check that the keyboard is connected, that this process may read and write"
                     + " its HID device node (/dev/usb/hid/hiddev*), and that the working directory ("
                     + System.getProperty("user.dir") + ") is writable (the library makes its input FIFO"
-                    + " there); trovjpos-diag tells more.");
+                    + " there); trovjpos-diag tells more. Seen from Java: " + OpenFailureCause.describe());
+        } else {
+            failure = new TrovException(TrovConst.JPOS_E_FAILURE,
+                    "The " + service.kind.label + " service could not be opened (native result " + result + ")");
         }
-        return new TrovException(TrovConst.JPOS_E_FAILURE,
-                "The " + service.kind.label + " service could not be opened (native result " + result + ")");
+        return failure;
     }
 
     /** Ends this session and closes the device when no object is open in it. Caller holds OPENINGS. */
@@ -238,6 +252,8 @@ final class DeviceSession {
             if (lastOfAll) {
                 layer.close(ServiceKind.KEYBOARD);
                 session.finish();
+                LOG.log(System.Logger.Level.DEBUG, "Closed the POS keyboard device: {0} was its last open object",
+                        service);
             }
         }
     }
@@ -367,11 +383,13 @@ final class DeviceSession {
             return;
         }
         boolean off = status == TrovConst.SUE_POWER_OFF_OFFLINE;
+        List<TrovService> told = new ArrayList<>();
         synchronized (session) {
             if (session.ended) {
                 return;
             }
             if (off) {
+                session.poweredOff = true;
                 session.ended = true;
             }
             for (List<TrovService> ofKind : session.members.values()) {
@@ -381,11 +399,17 @@ final class DeviceSession {
                     } else {
                         member.postStatus(status);
                     }
+                    told.add(member);
                 }
             }
         }
         if (off) {
             LIVE.compareAndSet(session, null);
+            LOG.log(System.Logger.Level.WARNING, "The POS keyboard reported power off/offline (2004): it was"
+                    + " unplugged or without power for more than 10 seconds, and every service was shut down."
+                    + " Closed: {0}. Open the services again once the keyboard is back.", told);
+        } else {
+            LOG.log(System.Logger.Level.DEBUG, "The POS keyboard reported power state {0} to {1}", status, told);
         }
     }
 

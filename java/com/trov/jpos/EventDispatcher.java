@@ -15,8 +15,8 @@ import java.util.function.BiConsumer;
  * through all of its openings, so the events of an earlier opening are always delivered before
  * those of a later one, even when the object is opened again from one of its own listeners.
  *
- * <p>A throwable from a listener is reported to the default uncaught exception handler, or logged
- * when there is none, and the remaining listeners and events are still delivered.
+ * <p>A throwable from a listener is logged as a warning and handed to the default uncaught exception
+ * handler when there is one, and the remaining listeners and events are still delivered.
  */
 final class EventDispatcher {
 
@@ -105,17 +105,20 @@ final class EventDispatcher {
         }
     }
 
-    /** Reports a throwable from an application listener without printing to standard output. */
+    /**
+     * Logs a throwable from an application listener as a warning with its stack, and hands it to the
+     * default uncaught exception handler when there is one.
+     */
     static void report(Throwable t) {
+        LOGGER.log(System.Logger.Level.WARNING, "A listener on " + Thread.currentThread().getName()
+                + " threw; the other listeners and later events are still delivered", t);
         Thread.UncaughtExceptionHandler handler = Thread.getDefaultUncaughtExceptionHandler();
-        try {
-            if (handler != null) {
+        if (handler != null) {
+            try {
                 handler.uncaughtException(Thread.currentThread(), t);
-                return;
+            } catch (Throwable handlerFailure) {
+                LOGGER.log(System.Logger.Level.WARNING, "The default uncaught exception handler threw", handlerFailure);
             }
-        } catch (Throwable handlerFailure) {
-            t.addSuppressed(handlerFailure);
         }
-        LOGGER.log(System.Logger.Level.WARNING, "A TrovJPOS event listener threw an exception", t);
     }
 }

@@ -33,6 +33,8 @@ import java.util.function.IntSupplier;
  */
 public abstract class TrovService implements AutoCloseable {
 
+    private static final System.Logger LOG = System.getLogger("com.trov.jpos");
+
     /** Serialises this object's open, close, claim, release, enable and writes; taken before DeviceSession's lock. */
     private final Object lock = new Object();
 
@@ -126,8 +128,10 @@ public abstract class TrovService implements AutoCloseable {
                 session = DeviceSession.join(this);
             } catch (TrovException | RuntimeException | Error e) {
                 dispatcher.close();
+                LOG.log(System.Logger.Level.INFO, "Opening {0} failed: {1}", this, e.getMessage());
                 throw e;
             }
+            LOG.log(System.Logger.Level.DEBUG, "Opened {0}", this);
         }
     }
 
@@ -154,6 +158,8 @@ public abstract class TrovService implements AutoCloseable {
                 enabled = false;
                 dispatcher.close();
             }
+            LOG.log(System.Logger.Level.DEBUG, current.ended() && current.endedByPowerOff()
+                    ? "Closed {0}, which the keyboard''s power-off had closed already" : "Closed {0}", this);
         }
     }
 
@@ -166,7 +172,13 @@ public abstract class TrovService implements AutoCloseable {
      */
     public final void claim() throws TrovException {
         synchronized (lock) {
-            DeviceSession.claim(this, openSession());
+            try {
+                DeviceSession.claim(this, openSession());
+            } catch (TrovException e) {
+                LOG.log(System.Logger.Level.DEBUG, "Claim of {0} refused: {1}", this, e.getMessage());
+                throw e;
+            }
+            LOG.log(System.Logger.Level.DEBUG, "Claimed {0}", this);
         }
     }
 
@@ -185,6 +197,7 @@ public abstract class TrovService implements AutoCloseable {
             if (wasEnabled && !enabled) {
                 epoch++;
             }
+            LOG.log(System.Logger.Level.DEBUG, "Released {0}", this);
         }
     }
 
@@ -217,6 +230,7 @@ public abstract class TrovService implements AutoCloseable {
                 epoch++;
             }
             DeviceSession.enable(this, current, enable);
+            LOG.log(System.Logger.Level.DEBUG, enable ? "Enabled {0}" : "Disabled {0}", this);
         }
     }
 
@@ -314,6 +328,12 @@ public abstract class TrovService implements AutoCloseable {
     final void poweredOff() {
         postStatus(TrovConst.SUE_POWER_OFF_OFFLINE);
         dispatcher.close();
+    }
+
+    /** The class and identity of this object, e.g. {@code TrovMSRService@1b6d3586}; used in log messages. */
+    @Override
+    public String toString() {
+        return getClass().getSimpleName() + "@" + Integer.toHexString(System.identityHashCode(this));
     }
 
     /** The current dispatcher thread, or null when none runs; for tests and diagnostics. */

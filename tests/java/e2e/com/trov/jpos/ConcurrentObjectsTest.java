@@ -20,6 +20,10 @@ import org.junit.jupiter.api.Test;
  * all threads and fails when it hangs.
  */
 class ConcurrentObjectsTest {
+    static {
+        QuietLog.install();
+    }
+
     private static final long WAIT_MS = 8000;
     private static final long WATCHDOG_MS = 300_000;
     private final StandInNativeLayer stand = new StandInNativeLayer();

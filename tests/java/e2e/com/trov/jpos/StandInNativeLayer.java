@@ -15,6 +15,8 @@ final class StandInNativeLayer implements NativeLayer {
     private final TrovPOSKeyboardService keyboardEndpoint = new TrovPOSKeyboardService();
     private final TrovKeylockService keylockEndpoint = new TrovKeylockService();
     private boolean deviceOpen;
+    /** What the next opens return; anything but 0 opens nothing, as when no keyboard is found. */
+    volatile int openResult;
     private final java.util.concurrent.atomic.AtomicReference<Runnable> beforeNextOpen = new java.util.concurrent.atomic.AtomicReference<>();
     private final java.util.concurrent.atomic.AtomicReference<Runnable> afterNextOpen = new java.util.concurrent.atomic.AtomicReference<>();
 
@@ -25,6 +27,9 @@ final class StandInNativeLayer implements NativeLayer {
     @Override
     public int open(ServiceKind kind) {
         runOnce(beforeNextOpen);
+        if (openResult != 0) {
+            return openResult;
+        }
         synchronized (this) {
             deviceOpen = true;
             counts.merge(kind, 1, Integer::sum);
