@@ -32,12 +32,18 @@
  *   <li>one Java daemon thread per service object, named {@code TrovJPOS-<service>-events}, takes
  *       that object's events from its queue in order, across all its openings;</li>
  *   <li>and calls the application's listeners with them. A slow listener delays later events of its
- *       object but never stalls the device; an exception from a listener goes to the default uncaught
- *       exception handler (or to the {@code com.trov.jpos} system logger when there is none) and later
- *       events are still delivered.</li>
+ *       object but never stalls the device; an exception from a listener is logged as a warning
+ *       (logger {@code com.trov.jpos}) and handed to the default uncaught exception handler when
+ *       there is one, and later events are still delivered.</li>
  * </ol>
  * {@code close()} drops the events not yet delivered to its object (a power-off already reported is
  * still delivered) and never waits for a dispatcher thread.
+ *
+ * <h2>Logging</h2>
+ * The classes log through {@link java.lang.System.Logger} under the name {@code com.trov.jpos}:
+ * opens, closes, claims and power states at {@code DEBUG}, a failed open with its cause at
+ * {@code INFO}, the shutdown after the keyboard was away for more than 10 seconds and a listener that
+ * threw at {@code WARNING}.
  *
  * <h2>Errors</h2>
  * Failures are reported as a checked {@link com.trov.jpos.TrovException} whose
