@@ -401,6 +401,9 @@ final class DeviceSession {
                     }
                     told.add(member);
                 }
+                if (off) {
+                    ofKind.clear();  // an ended session keeps no object alive
+                }
             }
         }
         if (off) {
