@@ -49,7 +49,7 @@ public abstract class TrovService implements AutoCloseable {
     volatile boolean enabled;
 
     /**
-     * Changes at each open, close and disable. A data event is delivered only if it has not changed
+     * Changes at each close and disable. A data event is delivered only if it has not changed
      * since the event was queued, so that no data event reaches a listener after its object was
      * closed or disabled. Status events do not look at it: the power-off is always delivered.
      */
@@ -118,9 +118,10 @@ public abstract class TrovService implements AutoCloseable {
             if (current != null && !current.ended()) {
                 throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "The " + kind.label + " service is already open");
             }
+            // The epoch stays: data events that a power-off left queued are still delivered, before the
+            // power-off and before anything of this new opening.
             session = null;
             enabled = false;
-            epoch++;
             beforeOpen();
             // The dispatcher runs before the join: events may come at once.
             dispatcher.open();

@@ -46,6 +46,7 @@ class LoggingTest {
             stand.openResult = TrovConst.JPOS_E_NOSERVICE;
             TrovMSRService msr = new TrovMSRService();
             assertThrows(TrovException.class, msr::open);
+            assertEquals("closed {}", stand.counts(), "a failed open leaves nothing open");
             stand.openResult = 0;
             msr.addStatusUpdateListener(e -> {
                 throw new IllegalStateException("listener failure");
