@@ -1,90 +1,94 @@
 package com.trov.jpos;
 
+import java.util.ArrayDeque;
 import java.util.List;
-import java.util.concurrent.LinkedBlockingQueue;
 import java.util.function.BiConsumer;
 
 /**
- * Hands device events to application listeners on one Java daemon thread per service object.
+ * Hands the events of one service object to its application listeners, in the order they were
+ * queued, on a Java daemon thread of its own.
  *
- * <p>The native layer reports events on its own threads, and its close waits for those threads
- * while the application thread that called close holds the service lock. So the native threads
- * only {@linkplain #submit(Runnable) queue} an event here, which never blocks and never takes a
- * service lock; this thread then calls the listeners, in the order the events were queued. A slow
- * listener therefore delays later events but never stalls the device.
+ * <p>Native threads only {@linkplain #submit(Runnable) queue} an event here: that takes this
+ * dispatcher's monitor for a moment, never a service lock, and never waits for a listener. The
+ * thread runs while its object is open and ends by itself once the object is closed and the events
+ * queued before have been delivered; nobody ever waits for it. One dispatcher serves its object
+ * through all of its openings, so the events of an earlier opening are always delivered before
+ * those of a later one, even when the object is opened again from one of its own listeners.
  *
- * <p>A throwable from a listener is reported to the default uncaught exception handler, or logged
- * when there is none, and the remaining listeners and events are still delivered.
+ * <p>A throwable from a listener is logged as a warning and handed to the default uncaught exception
+ * handler when there is one, and the remaining listeners and events are still delivered.
  */
 final class EventDispatcher {
 
     private static final System.Logger LOGGER = System.getLogger("com.trov.jpos");
 
-    /** Queued by {@link #finish()}: the thread ends when it reaches it. */
-    private static final Runnable END = () -> { };
+    private final String threadName;
 
-    private final LinkedBlockingQueue<Runnable> queue = new LinkedBlockingQueue<>();
-    private final Thread thread;
-    private volatile boolean finishing;
+    // Guarded by this monitor, which is held only to move tasks in and out, never while a task runs.
+    private final ArrayDeque<Runnable> queue = new ArrayDeque<>();
+    private Thread thread;
+    private boolean open;
 
-    /**
-     * Creates and starts a dispatcher.
-     *
-     * @param threadName name of the dispatcher thread, e.g. {@code TrovJPOS-keylock-events}
-     */
+    /** @param threadName name of the dispatcher thread, e.g. {@code TrovJPOS-keylock-events} */
     EventDispatcher(String threadName) {
-        thread = new Thread(this::run, threadName);
-        thread.setDaemon(true);
-        thread.start();
+        this.threadName = threadName;
     }
 
-    /**
-     * Queues a task for the dispatcher thread. Never blocks. A task queued after {@link #finish()}
-     * is dropped.
-     *
-     * @return whether the task was queued
-     */
-    boolean submit(Runnable task) {
-        if (finishing) {
-            return false;
-        }
-        return queue.offer(task);
+    /** Keeps the thread running (starting it when none runs) until {@link #close()}. */
+    synchronized void open() {
+        open = true;
+        startIfIdle();
     }
 
-    /**
-     * Lets the tasks queued so far run, then ends the thread. Returns at once.
-     */
-    void finish() {
-        finishing = true;
-        queue.offer(END);
+    /** Lets the thread end once the tasks queued so far have run. Returns at once. */
+    synchronized void close() {
+        open = false;
+        notifyAll();
     }
 
-    /**
-     * {@linkplain #finish() Finishes} and waits until the thread has delivered the queued events and
-     * ended. Called on the dispatcher thread itself (a listener closing its service), it does not
-     * wait, since the thread cannot end while it runs that listener. An interrupt stops the waiting
-     * and is kept set on the calling thread.
-     */
-    void finishAndAwait() {
-        finish();
-        if (isDispatcherThread()) {
-            return;
-        }
-        try {
-            thread.join();
-        } catch (InterruptedException e) {
-            Thread.currentThread().interrupt();
-        }
+    /** Queues a task for the thread. Never waits for the thread. */
+    synchronized void submit(Runnable task) {
+        queue.add(task);
+        startIfIdle();
+        notifyAll();
     }
 
-    /** Tells whether the calling thread is this dispatcher's thread. */
-    boolean isDispatcherThread() {
-        return Thread.currentThread() == thread;
-    }
-
-    /** The dispatcher thread, for tests and diagnostics. */
-    Thread thread() {
+    /** The dispatcher thread, or null when none runs; for tests and diagnostics. */
+    synchronized Thread thread() {
         return thread;
+    }
+
+    private void startIfIdle() {
+        if (thread == null) {
+            thread = new Thread(this::run, threadName);
+            thread.setDaemon(true);
+            thread.start();
+        }
+    }
+
+    private void run() {
+        while (true) {
+            Runnable task;
+            synchronized (this) {
+                while (queue.isEmpty() && open) {
+                    try {
+                        wait();
+                    } catch (InterruptedException e) {
+                        // Only close() ends the dispatcher, so that no queued event is lost.
+                    }
+                }
+                task = queue.poll();
+                if (task == null) {
+                    thread = null;
+                    return;
+                }
+            }
+            try {
+                task.run();
+            } catch (Throwable t) {
+                report(t);
+            }
+        }
     }
 
     /**
@@ -101,37 +105,20 @@ final class EventDispatcher {
         }
     }
 
-    private void run() {
-        while (true) {
-            Runnable task;
-            try {
-                task = queue.take();
-            } catch (InterruptedException e) {
-                // Only finish() ends the dispatcher, so that no queued event is lost.
-                continue;
-            }
-            if (task == END) {
-                return;
-            }
-            try {
-                task.run();
-            } catch (Throwable t) {
-                report(t);
-            }
-        }
-    }
-
-    /** Reports a throwable from an application listener without printing to standard output. */
+    /**
+     * Logs a throwable from an application listener as a warning with its stack, and hands it to the
+     * default uncaught exception handler when there is one.
+     */
     static void report(Throwable t) {
+        LOGGER.log(System.Logger.Level.WARNING, "A listener on " + Thread.currentThread().getName()
+                + " threw; the other listeners and later events are still delivered", t);
         Thread.UncaughtExceptionHandler handler = Thread.getDefaultUncaughtExceptionHandler();
-        try {
-            if (handler != null) {
+        if (handler != null) {
+            try {
                 handler.uncaughtException(Thread.currentThread(), t);
-                return;
+            } catch (Throwable handlerFailure) {
+                LOGGER.log(System.Logger.Level.WARNING, "The default uncaught exception handler threw", handlerFailure);
             }
-        } catch (Throwable handlerFailure) {
-            t.addSuppressed(handlerFailure);
         }
-        LOGGER.log(System.Logger.Level.WARNING, "A TrovJPOS event listener threw an exception", t);
     }
 }

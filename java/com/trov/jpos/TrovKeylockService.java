@@ -1,14 +1,14 @@
 package com.trov.jpos;
 
-import java.util.Objects;
-import java.util.concurrent.CopyOnWriteArrayList;
-
 /**
  * The keylock of the POS keyboard. Each change of the key position is delivered to the
  * {@link StatusUpdateListener}s as a {@link StatusUpdateEvent} whose status is the new position,
  * counted from 1; {@link #getKeylockPosition()} returns the last one reported.
  *
- * <p>The keylock may be shared: it can be enabled without a claim.
+ * <p>The keylock may be shared: it can be enabled without a claim, and every enabled keylock object
+ * of the process gets the positions. Its status listeners also get the keyboard's power states
+ * ({@link TrovConst#SUE_POWER_ONLINE}, {@link TrovConst#SUE_POWER_OFF_OFFLINE}), which no key
+ * position equals.
  *
  * <p>Example:
  * <pre>{@code
@@ -26,33 +26,11 @@ public final class TrovKeylockService extends TrovService {
         NativeLibrary.tryLoad();
     }
 
-    private final CopyOnWriteArrayList<StatusUpdateListener> statusListeners = new CopyOnWriteArrayList<>();
     private volatile int position;
 
     /** Creates a closed keylock service object. */
     public TrovKeylockService() {
-        super("keylock", false);
-    }
-
-    /**
-     * Adds a listener for key position changes. Adding a listener that is already registered does
-     * nothing.
-     *
-     * @param listener the listener
-     * @throws NullPointerException when {@code listener} is null
-     */
-    public void addStatusUpdateListener(StatusUpdateListener listener) {
-        statusListeners.addIfAbsent(Objects.requireNonNull(listener, "listener"));
-    }
-
-    /**
-     * Removes a listener added by {@link #addStatusUpdateListener(StatusUpdateListener)}; does nothing
-     * when it is not registered.
-     *
-     * @param listener the listener
-     */
-    public void removeStatusUpdateListener(StatusUpdateListener listener) {
-        statusListeners.remove(listener);
+        super(ServiceKind.KEYLOCK);
     }
 
     /**
@@ -69,11 +47,18 @@ public final class TrovKeylockService extends TrovService {
         position = 0;
     }
 
-    /** Called by the native layer on its event thread when the key position changed. */
+    /**
+     * Called by the native layer on its event thread, on the process's internal keylock object, when
+     * the key position changed; every enabled keylock object gets the position.
+     */
     int keylockStatusUpdateEvent(int newPosition) {
-        position = newPosition;
-        post(statusListeners, new StatusUpdateEvent(newPosition), StatusUpdateListener::statusUpdateOccurred);
+        DeviceSession.toEnabled(ServiceKind.KEYLOCK, member -> ((TrovKeylockService) member).positionChanged(newPosition));
         return 0;
+    }
+
+    private void positionChanged(int newPosition) {
+        position = newPosition;
+        postData(statusListeners, new StatusUpdateEvent(newPosition), StatusUpdateListener::statusUpdateOccurred);
     }
 
     /** Looked up by the native layer at open, which never calls it. */

@@ -19,7 +19,7 @@ public final class TrovMSRService extends TrovService {
 
     /** Creates a closed MSR service object. */
     public TrovMSRService() {
-        super("msr", true);
+        super(ServiceKind.MSR);
     }
 
     /**
@@ -47,7 +47,9 @@ public final class TrovMSRService extends TrovService {
      * followed by one terminating 0 byte; the event keeps copies without it.
      */
     int msrDataEvent(byte[] track1, byte[] track2, byte[] track3) {
-        post(dataListeners, MsrDataEvent.fromTerminated(track1, track2, track3), MsrDataListener::msrDataOccurred);
+        MsrDataEvent event = MsrDataEvent.fromTerminated(track1, track2, track3);
+        DeviceSession.toEnabled(ServiceKind.MSR, member -> ((TrovMSRService) member).postData(
+                ((TrovMSRService) member).dataListeners, event, MsrDataListener::msrDataOccurred));
         return 0;
     }
 

@@ -9,11 +9,10 @@ import java.util.concurrent.CopyOnWriteArrayList;
  * delivered to the {@link StatusUpdateListener}s as {@link TrovConst#SUE_POWER_ONLINE} and
  * {@link TrovConst#SUE_POWER_OFF_OFFLINE}.
  *
- * <p>When the keyboard reports power-off, the native layer has already shut every service down:
- * this object and every other open Trov service object of the process are then
- * {@link ServiceState#CLOSED} (already when the listeners receive the event), and a later
- * {@link #close()} does not call the native close again. To use the keyboard again, open the
- * services anew.
+ * <p>When the keyboard reports power-off, the native layer shuts every service down: this object
+ * and every other open Trov service object of the process are then {@link ServiceState#CLOSED}
+ * (already when the listeners receive the event), and a later {@link #close()} does nothing. To use
+ * the keyboard again, open the services anew.
  *
  * <p>The service is exclusive: it must be claimed before it can be enabled.
  */
@@ -23,33 +22,11 @@ public final class TrovPOSKeyboardService extends TrovService {
         NativeLibrary.tryLoad();
     }
 
-    private final CopyOnWriteArrayList<StatusUpdateListener> statusListeners = new CopyOnWriteArrayList<>();
     private final CopyOnWriteArrayList<KeyboardDataListener> dataListeners = new CopyOnWriteArrayList<>();
 
     /** Creates a closed POS keyboard service object. */
     public TrovPOSKeyboardService() {
-        super("keyboard", true);
-    }
-
-    /**
-     * Adds a listener for power status changes. Adding a listener that is already registered does
-     * nothing.
-     *
-     * @param listener the listener
-     * @throws NullPointerException when {@code listener} is null
-     */
-    public void addStatusUpdateListener(StatusUpdateListener listener) {
-        statusListeners.addIfAbsent(Objects.requireNonNull(listener, "listener"));
-    }
-
-    /**
-     * Removes a listener added by {@link #addStatusUpdateListener(StatusUpdateListener)}; does nothing
-     * when it is not registered.
-     *
-     * @param listener the listener
-     */
-    public void removeStatusUpdateListener(StatusUpdateListener listener) {
-        statusListeners.remove(listener);
+        super(ServiceKind.KEYBOARD);
     }
 
     /**
@@ -97,7 +74,9 @@ public final class TrovPOSKeyboardService extends TrovService {
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open
      */
     public int readTco(int index) throws TrovException {
-        int value = whenOpen(() -> ReadTCO(index));
+        // No lock is held through the wait for the reply, so that the object's other calls go on.
+        openSession();
+        int value = ReadTCO(index);
         if (value == -1) {
             throw new TrovException(TrovConst.JPOS_E_CLOSED, "The keyboard service is not open");
         }
@@ -105,21 +84,20 @@ public final class TrovPOSKeyboardService extends TrovService {
     }
 
     /**
-     * Called by the native layer on its event thread when the keyboard's power state changed. On
-     * power-off the shutdown is recorded before the event is queued, so listeners already see every
-     * service object closed.
+     * Called by the native layer on its event thread, on the process's internal keyboard object, when
+     * the keyboard's power state changed; every open object of every service gets it. The internal
+     * object keeps the keyboard service open while any service is, so that a power-off always arrives.
      */
     int keyboardStatusUpdateEvent(int status) {
-        if (status == TrovConst.SUE_POWER_OFF_OFFLINE) {
-            DeviceShutdowns.record();
-        }
-        post(statusListeners, new StatusUpdateEvent(status), StatusUpdateListener::statusUpdateOccurred);
+        DeviceSession.powerState(status);
         return 0;
     }
 
     /** Called by the native layer on its event thread for each key press or release. */
     int keyboardDataEvent(int keyCode, int eventType) {
-        post(dataListeners, new KeyboardDataEvent(keyCode, eventType), KeyboardDataListener::keyboardDataOccurred);
+        KeyboardDataEvent event = new KeyboardDataEvent(keyCode, eventType);
+        DeviceSession.toEnabled(ServiceKind.KEYBOARD, member -> ((TrovPOSKeyboardService) member).postData(
+                ((TrovPOSKeyboardService) member).dataListeners, event, KeyboardDataListener::keyboardDataOccurred));
         return 0;
     }
 

@@ -1,52 +1,85 @@
 package com.trov.jpos;
 
 import java.util.List;
+import java.util.Objects;
+import java.util.concurrent.CopyOnWriteArrayList;
 import java.util.function.BiConsumer;
 import java.util.function.IntSupplier;
 
 /**
  * What the four Trov POS services have in common: opening and closing, claiming and releasing,
- * enabling and disabling, and the event dispatcher thread.
+ * enabling and disabling, power status events and the event dispatcher thread.
  *
  * <p>The life of a service object is: {@link #open()}, {@link #claim()},
  * {@link #setDeviceEnabled(boolean) setDeviceEnabled(true)}, use, then {@link #close()}, which
  * disables, releases and closes in one go. A closed object can be opened again.
  *
- * <p>All public methods are thread-safe. They serialise on a lock private to the object; the
- * methods the native layer calls on its own threads never take that lock.
+ * <p>Several objects of one service may be open at once in a process. Keylock events reach every
+ * enabled keylock object; the events of the other services reach the object that claimed and enabled
+ * the service. A claim is held by one object: another object's claim, in this process or another,
+ * fails with {@link TrovConst#JPOS_E_CLAIMED}. Closing, disabling or releasing one object never
+ * affects another. The device itself is opened by the first open of any object and closed by the
+ * last close.
  *
- * <p>The native layer keeps the state of each service once per process, and the device behind
- * all four services is opened by the first open of any of them and closed by the last close.
- * A claim is therefore exclusive within the process: a second object of the same service cannot
- * claim while the first holds the claim.
+ * <p>The keyboard's power states ({@link TrovConst#SUE_POWER_ONLINE},
+ * {@link TrovConst#SUE_POWER_OFF_OFFLINE}) reach the {@link StatusUpdateListener}s of every open
+ * object of every service. A power-off closes every object of the process: each is
+ * {@link ServiceState#CLOSED} before its listeners hear of it, the 2004 is its last event, and it
+ * holds no thread afterwards; a later {@link #close()} of it does nothing.
+ *
+ * <p>All public methods are thread-safe and may be called from listeners. The queries
+ * ({@link #getState()}, {@link #isClaimed()}, {@link #getDeviceEnabled()}) never wait for a lock; the
+ * other methods serialise on a lock private to the object and never wait for a dispatcher thread.
  */
 public abstract class TrovService implements AutoCloseable {
 
-    /** Serialises the check-and-claim of the process-wide native claim flags. */
-    private static final Object CLAIM_LOCK = new Object();
+    private static final System.Logger LOG = System.getLogger("com.trov.jpos");
 
+    /** Serialises this object's open, close, claim, release, enable and writes; taken before DeviceSession's lock. */
     private final Object lock = new Object();
-    private final String serviceName;
-    private final boolean exclusive;
 
-    // Guarded by lock.
-    private ServiceState state = ServiceState.CLOSED;
-    private boolean claimed;
-    private int shutdownsAtOpen;
+    final ServiceKind kind;
+    private final EventDispatcher dispatcher;
+    final CopyOnWriteArrayList<StatusUpdateListener> statusListeners = new CopyOnWriteArrayList<>();
 
-    /**
-     * Read by native event threads without the lock. Null once closed by {@link #close()}; after a
-     * native shutdown it is kept, finished, until close() waits for it or open() replaces it.
-     */
-    private volatile EventDispatcher dispatcher;
+    /** The opening this object belongs to; null once closed by {@link #close()}. */
+    private volatile DeviceSession session;
+
+    /** Whether enabled in its session; written under DeviceSession's lock, read by event routing. */
+    volatile boolean enabled;
 
     /**
-     * @param serviceName short name used in messages and in the dispatcher thread's name
-     * @param exclusive   whether enabling needs a claim
+     * Changes at each close and disable. A data event is delivered only if it has not changed
+     * since the event was queued, so that no data event reaches a listener after its object was
+     * closed or disabled. Status events do not look at it: the power-off is always delivered.
      */
-    TrovService(String serviceName, boolean exclusive) {
-        this.serviceName = serviceName;
-        this.exclusive = exclusive;
+    private volatile int epoch;
+
+    /** @param kind which service this is */
+    TrovService(ServiceKind kind) {
+        this.kind = kind;
+        this.dispatcher = new EventDispatcher("TrovJPOS-" + kind.label + "-events");
+    }
+
+    /**
+     * Adds a listener for status updates: the keyboard's power states for every service, and the key
+     * positions for the keylock. Adding a listener that is already registered does nothing.
+     *
+     * @param listener the listener
+     * @throws NullPointerException when {@code listener} is null
+     */
+    public void addStatusUpdateListener(StatusUpdateListener listener) {
+        statusListeners.addIfAbsent(Objects.requireNonNull(listener, "listener"));
+    }
+
+    /**
+     * Removes a listener added by {@link #addStatusUpdateListener(StatusUpdateListener)}; does nothing
+     * when it is not registered.
+     *
+     * @param listener the listener
+     */
+    public void removeStatusUpdateListener(StatusUpdateListener listener) {
+        statusListeners.remove(listener);
     }
 
     // Native operations of the concrete service.
@@ -66,24 +99,14 @@ public abstract class TrovService implements AutoCloseable {
     /** Reads the process-wide native claim flag of the service. */
     abstract boolean nativeIsClaimed();
 
-    /**
-     * Makes sure the native library is loaded before the native open. A test double of a service,
-     * which has no native layer, overrides this to do nothing.
-     *
-     * @throws TrovException {@link TrovConst#JPOS_E_NOSERVICE} when the library cannot be loaded
-     */
-    void loadNativeLibrary() throws TrovException {
-        NativeLibrary.ensureLoaded();
-    }
-
-    /** Called under the lock just before the native open, to reset state reported by events. */
+    /** Called under the lock just before joining a session, to reset state reported by events. */
     void beforeOpen() {
     }
 
     /**
-     * Opens the service. When this is the first open service of the process, the native layer
-     * searches for the POS keyboard and sets it up. Events may arrive from now on, so listeners
-     * should be added before opening.
+     * Opens the service. The first open of any service in the process searches for the POS keyboard
+     * and sets it up; later opens share it. Events may arrive from now on, so listeners should be
+     * added before opening.
      *
      * @throws TrovException {@link TrovConst#JPOS_E_NOSERVICE} when no POS keyboard was found or it
      *                       could not be set up, or the native library could not be loaded;
@@ -91,92 +114,53 @@ public abstract class TrovService implements AutoCloseable {
      */
     public final void open() throws TrovException {
         synchronized (lock) {
-            syncWithNativeShutdown();
-            if (state != ServiceState.CLOSED) {
-                throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "The " + serviceName + " service is already open");
+            DeviceSession current = session;
+            if (current != null && !current.ended()) {
+                throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "The " + kind.label + " service is already open");
             }
-            loadNativeLibrary();
+            // The epoch stays: data events that a power-off left queued are still delivered, before the
+            // power-off and before anything of this new opening.
+            session = null;
+            enabled = false;
             beforeOpen();
-            // The dispatcher must exist before the native open: events may come at once. A dispatcher
-            // left finished by a native shutdown drains its queue on its own.
-            EventDispatcher newDispatcher = new EventDispatcher("TrovJPOS-" + serviceName + "-events");
-            dispatcher = newDispatcher;
-            int result;
+            // The dispatcher runs before the join: events may come at once.
+            dispatcher.open();
             try {
-                result = nativeOpen();
-            } catch (LinkageError e) {
-                // The native layer could not find a listener method of this class (or a native
-                // method is missing): the library and these classes do not belong together.
-                dropDispatcher(newDispatcher);
-                throw new TrovException(TrovConst.JPOS_E_NOSERVICE, "The " + serviceName
-                        + " service could not be set up: the native library does not match these classes ("
-                        + e + ")", e);
-            } catch (RuntimeException | Error e) {
-                dropDispatcher(newDispatcher);
+                session = DeviceSession.join(this);
+            } catch (TrovException | RuntimeException | Error e) {
+                dispatcher.close();
+                LOG.log(System.Logger.Level.INFO, "Opening {0} failed: {1}", this, e.getMessage());
                 throw e;
             }
-            if (result != 0) {
-                dropDispatcher(newDispatcher);
-                if (result == TrovConst.JPOS_E_NOSERVICE) {
-                    throw new TrovException(TrovConst.JPOS_E_NOSERVICE, "The " + serviceName
-                            + " service could not be opened: no POS keyboard was found or it could not be set up."
-                            + " Check that the keyboard is connected, that this process may read and write"
-                            + " its HID device node (/dev/usb/hid/hiddev*), and that the working directory is"
-                            + " writable (the library makes its input FIFO there); trovjpos-diag tells more.");
-                }
-                throw new TrovException(TrovConst.JPOS_E_FAILURE,
-                        "The " + serviceName + " service could not be opened (native result " + result + ")");
-            }
-            // The native layer reports a power-off and shuts down as one step, and an open waits for
-            // that step to end: a power-off counted by now belonged to an earlier opening of the
-            // device, never to the one this open joined.
-            shutdownsAtOpen = DeviceShutdowns.current();
-            claimed = false;
-            state = ServiceState.IDLE;
+            LOG.log(System.Logger.Level.DEBUG, "Opened {0}", this);
         }
-    }
-
-    private void dropDispatcher(EventDispatcher failed) {
-        dispatcher = null;
-        failed.finish();
     }
 
     /**
-     * Closes the service: disables it if enabled, releases it if claimed by this object, closes the
-     * native service and then ends the event dispatcher. Events already queued are still delivered
-     * before this method returns; when called from a listener on this service's own dispatcher
-     * thread, it returns without waiting for them. Closing a closed service does nothing, and when
-     * the keyboard's power-off has already shut the native service down, the native close is not
-     * called again.
+     * Closes the service: disables it if enabled, releases it if claimed by this object, and leaves
+     * the device, which the last close of the process closes. Events not yet delivered are dropped,
+     * except a power-off already reported; a listener running at that moment may still be running
+     * when this method returns. It never waits for a dispatcher thread, so it may be called from any
+     * listener. Closing a closed object, or one that the keyboard's power-off closed, does nothing
+     * native.
      */
     @Override
     public final void close() {
-        EventDispatcher ending;
         synchronized (lock) {
-            syncWithNativeShutdown();
-            ending = dispatcher;
-            if (state != ServiceState.CLOSED) {
-                try {
-                    if (state == ServiceState.ENABLED) {
-                        nativeEnable(false);
-                    }
-                    if (claimed) {
-                        synchronized (CLAIM_LOCK) {
-                            nativeClaim(false);
-                        }
-                    }
-                    // Joins the native event threads; they never take this lock, so this cannot deadlock.
-                    nativeClose();
-                } finally {
-                    claimed = false;
-                    state = ServiceState.CLOSED;
-                }
+            DeviceSession current = session;
+            if (current == null) {
+                return;
             }
-            dispatcher = null;
-        }
-        // Waited for outside the lock: a listener may call methods of this object meanwhile.
-        if (ending != null) {
-            ending.finishAndAwait();
+            epoch++;
+            try {
+                DeviceSession.leave(this, current);
+            } finally {
+                session = null;
+                enabled = false;
+                dispatcher.close();
+            }
+            LOG.log(System.Logger.Level.DEBUG, current.ended() && current.endedByPowerOff()
+                    ? "Closed {0}, which the keyboard''s power-off had closed already" : "Closed {0}", this);
         }
     }
 
@@ -184,23 +168,18 @@ public abstract class TrovService implements AutoCloseable {
      * Claims the service for this object. Claiming a service this object already holds does nothing.
      *
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open;
-     *                       {@link TrovConst#JPOS_E_CLAIMED} when another object of this service
-     *                       holds the claim
+     *                       {@link TrovConst#JPOS_E_CLAIMED} when another object of this service, in
+     *                       this process or another, holds the claim
      */
     public final void claim() throws TrovException {
         synchronized (lock) {
-            requireOpen();
-            if (claimed) {
-                return;
+            try {
+                DeviceSession.claim(this, openSession());
+            } catch (TrovException e) {
+                LOG.log(System.Logger.Level.DEBUG, "Claim of {0} refused: {1}", this, e.getMessage());
+                throw e;
             }
-            synchronized (CLAIM_LOCK) {
-                if (nativeIsClaimed()) {
-                    throw new TrovException(TrovConst.JPOS_E_CLAIMED,
-                            "The " + serviceName + " service is claimed by another service object");
-                }
-                nativeClaim(true);
-            }
-            claimed = true;
+            LOG.log(System.Logger.Level.DEBUG, "Claimed {0}", this);
         }
     }
 
@@ -213,37 +192,29 @@ public abstract class TrovService implements AutoCloseable {
      */
     public final void release() throws TrovException {
         synchronized (lock) {
-            requireOpen();
-            if (!claimed) {
-                throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
-                        "The " + serviceName + " service is not claimed by this object");
+            DeviceSession current = openSession();
+            boolean wasEnabled = enabled;
+            DeviceSession.release(this, current);
+            if (wasEnabled && !enabled) {
+                epoch++;
             }
-            if (exclusive && state == ServiceState.ENABLED) {
-                nativeEnable(false);
-                state = ServiceState.IDLE;
-            }
-            synchronized (CLAIM_LOCK) {
-                nativeClaim(false);
-            }
-            claimed = false;
+            LOG.log(System.Logger.Level.DEBUG, "Released {0}", this);
         }
     }
 
     /**
-     * Tells whether this object holds the claim of the service.
+     * Tells whether this object holds the claim of the service. Never waits.
      *
      * @return whether this object is open and has claimed the service
      */
     public final boolean isClaimed() {
-        synchronized (lock) {
-            syncWithNativeShutdown();
-            return claimed;
-        }
+        DeviceSession current = session;
+        return current != null && current.isClaimer(this);
     }
 
     /**
      * Enables or disables the device. Enabled, it delivers events and accepts writes. Setting the
-     * value it already has does nothing.
+     * value it already has does nothing. Data events not yet delivered when it is disabled are dropped.
      *
      * @param enable whether to enable
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open;
@@ -252,21 +223,20 @@ public abstract class TrovService implements AutoCloseable {
      */
     public final void setDeviceEnabled(boolean enable) throws TrovException {
         synchronized (lock) {
-            requireOpen();
-            if (enable == (state == ServiceState.ENABLED)) {
+            DeviceSession current = openSession();
+            if (enable == enabled) {
                 return;
             }
-            if (enable && exclusive && !claimed) {
-                throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
-                        "The " + serviceName + " service must be claimed before it is enabled");
+            if (!enable) {
+                epoch++;
             }
-            nativeEnable(enable);
-            state = enable ? ServiceState.ENABLED : ServiceState.IDLE;
+            DeviceSession.enable(this, current, enable);
+            LOG.log(System.Logger.Level.DEBUG, enable ? "Enabled {0}" : "Disabled {0}", this);
         }
     }
 
     /**
-     * Tells whether the device is enabled.
+     * Tells whether the device is enabled. Never waits.
      *
      * @return whether the service is open and enabled; {@code false} when closed
      */
@@ -276,49 +246,29 @@ public abstract class TrovService implements AutoCloseable {
 
     /**
      * Returns the state of this object. After the keyboard reported power-off this is
-     * {@link ServiceState#CLOSED}.
+     * {@link ServiceState#CLOSED}. Never waits.
      *
      * @return the current state
      */
     public final ServiceState getState() {
-        synchronized (lock) {
-            syncWithNativeShutdown();
-            return state;
+        DeviceSession current = session;
+        if (current == null || current.ended()) {
+            return ServiceState.CLOSED;
         }
+        return enabled ? ServiceState.ENABLED : ServiceState.IDLE;
     }
 
     /**
-     * Moves this object to {@link ServiceState#CLOSED} if the native layer has shut every service down
-     * since it was opened. No native call is made. Caller holds the lock.
-     */
-    private void syncWithNativeShutdown() {
-        if (state != ServiceState.CLOSED && DeviceShutdowns.current() != shutdownsAtOpen) {
-            state = ServiceState.CLOSED;
-            claimed = false;
-            // Queued events, such as the power-off itself, are still delivered; close() waits for them.
-            if (dispatcher != null) {
-                dispatcher.finish();
-            }
-        }
-    }
-
-    private void requireOpen() throws TrovException {
-        syncWithNativeShutdown();
-        if (state == ServiceState.CLOSED) {
-            throw new TrovException(TrovConst.JPOS_E_CLOSED, "The " + serviceName + " service is not open");
-        }
-    }
-
-    /**
-     * Runs a native call under the lock once the service is open.
+     * The session of this open object.
      *
-     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the object is closed, also by a power-off
      */
-    final int whenOpen(IntSupplier call) throws TrovException {
-        synchronized (lock) {
-            requireOpen();
-            return call.getAsInt();
+    final DeviceSession openSession() throws TrovException {
+        DeviceSession current = session;
+        if (current == null || current.ended()) {
+            throw new TrovException(TrovConst.JPOS_E_CLOSED, "The " + kind.label + " service is not open");
         }
+        return current;
     }
 
     /**
@@ -333,42 +283,62 @@ public abstract class TrovService implements AutoCloseable {
      */
     final void write(int count, IntSupplier call) throws TrovException {
         synchronized (lock) {
-            requireOpen();
-            if (!claimed) {
+            DeviceSession current = openSession();
+            if (!current.isClaimer(this)) {
                 throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
-                        "The " + serviceName + " service must be claimed before writing");
+                        "The " + kind.label + " service must be claimed before writing");
             }
-            if (state != ServiceState.ENABLED) {
+            if (!enabled) {
                 throw new TrovException(TrovConst.JPOS_E_DISABLED,
-                        "The " + serviceName + " service must be enabled before writing");
+                        "The " + kind.label + " service must be enabled before writing");
             }
             int result = call.getAsInt();
             if (result == count) {
                 return;
             }
             if (result < 0) {
-                throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "The " + serviceName
+                throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "The " + kind.label
                         + " service refused to write " + count + " bytes (too many, or the service is not open)");
             }
             throw new TrovException(TrovConst.JPOS_E_FAILURE, "Writing " + count + " bytes to the "
-                    + serviceName + " device failed (native result " + result + ")");
+                    + kind.label + " device failed (native result " + result + ")");
         }
     }
 
     /**
-     * Queues an event for delivery to {@code listeners} on the dispatcher thread. Called on native
-     * event threads: never blocks and never takes the lock. Dropped while the object is closed.
+     * Queues a data event for {@code listeners}; it is delivered unless this object is closed or
+     * disabled before. Called by DeviceSession on the library's threads: never waits for a listener.
      */
-    final <L, E> void post(List<L> listeners, E event, BiConsumer<L, E> call) {
-        EventDispatcher current = dispatcher;
-        if (current != null) {
-            current.submit(() -> EventDispatcher.deliver(listeners, event, call));
-        }
+    final <L, E> void postData(List<L> listeners, E event, BiConsumer<L, E> call) {
+        int queuedAt = epoch;
+        dispatcher.submit(() -> {
+            if (epoch == queuedAt) {
+                EventDispatcher.deliver(listeners, event, call);
+            }
+        });
     }
 
-    /** The current dispatcher thread, or null while closed; for tests and diagnostics. */
+    /** Queues a status update for the status listeners; always delivered. */
+    final void postStatus(int status) {
+        StatusUpdateEvent event = new StatusUpdateEvent(status);
+        dispatcher.submit(() -> EventDispatcher.deliver(statusListeners, event,
+                StatusUpdateListener::statusUpdateOccurred));
+    }
+
+    /** The keyboard's power-off closed this object: the 2004 is its last event, then its thread ends. */
+    final void poweredOff() {
+        postStatus(TrovConst.SUE_POWER_OFF_OFFLINE);
+        dispatcher.close();
+    }
+
+    /** The class and identity of this object, e.g. {@code TrovMSRService@1b6d3586}; used in log messages. */
+    @Override
+    public String toString() {
+        return getClass().getSimpleName() + "@" + Integer.toHexString(System.identityHashCode(this));
+    }
+
+    /** The current dispatcher thread, or null when none runs; for tests and diagnostics. */
     final Thread dispatcherThread() {
-        EventDispatcher current = dispatcher;
-        return current == null ? null : current.thread();
+        return dispatcher.thread();
     }
 }

@@ -16,7 +16,7 @@ public final class TrovToneIndicatorService extends TrovService {
 
     /** Creates a closed tone indicator service object. */
     public TrovToneIndicatorService() {
-        super("tone", true);
+        super(ServiceKind.TONE);
     }
 
     /**

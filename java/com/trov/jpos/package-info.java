@@ -11,31 +11,39 @@
  * <h2>The shared device</h2>
  * The classes are a thin layer over the native library {@code libTrovJPOS.so}, loaded from
  * {@code java.library.path} or from the absolute path in the system property
- * {@code trov.jpos.library}. The native library keeps the state of every service once per process:
- * the first {@code open()} of any service finds and sets up the keyboard, the last {@code close()}
- * releases it. Each service follows the same life:
+ * {@code trov.jpos.library}. The first {@code open()} of any service object finds and sets up the
+ * keyboard, the last {@code close()} releases it. Each object follows the same life:
  * {@code open()}, {@code claim()}, {@code setDeviceEnabled(true)}, use, {@code close()}
  * ({@link com.trov.jpos.ServiceState#CLOSED} to {@link com.trov.jpos.ServiceState#IDLE} to
  * {@link com.trov.jpos.ServiceState#ENABLED} and back). The keylock may be enabled without a claim;
- * the other three are exclusive and must be claimed first. When the keyboard reports power-off
+ * the other three are exclusive and must be claimed first. Several objects of one service may be
+ * open at once; keylock positions reach every enabled keylock object, the other services' events the
+ * object that claimed and enabled the service. When the keyboard reports power-off
  * ({@link com.trov.jpos.TrovConst#SUE_POWER_OFF_OFFLINE}), the native library shuts every service
- * down, and every service object of the process becomes closed.
+ * down, and every open object of every service becomes closed and hears the power-off.
  *
  * <h2>Threads</h2>
- * All public methods may be called from any thread. Device events travel in three steps:
+ * All public methods may be called from any thread, also from listeners. Device events travel in
+ * three steps:
  * <ol>
- *   <li>native threads of the library call a method of the service object, which only builds an
- *       immutable event object and queues it, without blocking or taking any lock;</li>
- *   <li>one Java daemon thread per open service object, named {@code TrovJPOS-<service>-events},
- *       takes the events from the queue in order;</li>
- *   <li>and calls the application's listeners with them. A slow listener delays later events but
- *       never stalls the device; an exception from a listener goes to the default uncaught exception
- *       handler (or to the {@code com.trov.jpos} system logger when there is none) and later events
- *       are still delivered.</li>
+ *   <li>native threads of the library call a method of an internal object of the service class,
+ *       which builds an immutable event object and queues it for the objects it concerns, without
+ *       waiting for any listener;</li>
+ *   <li>one Java daemon thread per service object, named {@code TrovJPOS-<service>-events}, takes
+ *       that object's events from its queue in order, across all its openings;</li>
+ *   <li>and calls the application's listeners with them. A slow listener delays later events of its
+ *       object but never stalls the device; an exception from a listener is logged as a warning
+ *       (logger {@code com.trov.jpos}) and handed to the default uncaught exception handler when
+ *       there is one, and later events are still delivered.</li>
  * </ol>
- * {@code close()} delivers the events already queued before it returns, except when a listener
- * calls it on the dispatcher thread of the same service: then it returns at once, and the queued
- * events follow after the listener returns.
+ * {@code close()} drops the events not yet delivered to its object (a power-off already reported is
+ * still delivered) and never waits for a dispatcher thread.
+ *
+ * <h2>Logging</h2>
+ * The classes log through {@link java.lang.System.Logger} under the name {@code com.trov.jpos}:
+ * opens, closes, claims and power states at {@code DEBUG}, a failed open with its cause at
+ * {@code INFO}, the shutdown after the keyboard was away for more than 10 seconds and a listener that
+ * threw at {@code WARNING}.
  *
  * <h2>Errors</h2>
  * Failures are reported as a checked {@link com.trov.jpos.TrovException} whose

@@ -39,9 +39,18 @@ class ClaimTableTest extends SimulatedKeyboardFixture {
 
     @Test
     void aClosedKeyboardServiceCanOnlyReleaseItsClaim() throws Exception {
+        // A native open of the keylock alone keeps the device and the table while the keyboard service
+        // comes and goes (an open() would keep the keyboard service open as well).
         TrovKeylockService keylock = keylock();
-        keylock.open();  // keeps the device and the table while the keyboard service comes and goes
+        assertEquals(0, keylock.OpenKeylock());
+        try {
+            keyboardClaimsAfterItsClose();
+        } finally {
+            keylock.CloseKeylock();
+        }
+    }
 
+    private void keyboardClaimsAfterItsClose() throws Exception {
         TrovPOSKeyboardService never = keyboard();
         never.claimPOSKeyboard(true);
         assertEquals(0, ClaimTableReader.at(KEYBOARD), "a claim by a keyboard service never opened");

@@ -15,6 +15,10 @@ import org.junit.jupiter.api.BeforeEach;
  * the process-wide native state is back at rest for the next test.
  */
 abstract class SimulatedKeyboardFixture {
+    static {
+        QuietLog.install();
+    }
+
     static final int NODE = 0;
     /** Longest wait for an event that should come; generous for the emulated 32-bit JVM. */
     static final long EVENT_WAIT_MS = 8000;

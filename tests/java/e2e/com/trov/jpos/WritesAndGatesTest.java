@@ -41,7 +41,8 @@ class WritesAndGatesTest extends SimulatedKeyboardFixture {
     void keyboardWritesNeedTheOpenKeyboardServiceAndACountThatFits() throws Exception {
         TrovPOSKeyboardService keyboard = keyboard();
         assertEquals(-1, keyboard.WritePOSKeyboard(bytes(0x1B), 1), "nothing open");
-        keylock().open();
+        TrovKeylockService keylock = keylock();
+        assertEquals(0, keylock.OpenKeylock());  // natively: an open() would open the keyboard service too
         assertEquals(-1, keyboard.WritePOSKeyboard(bytes(0x1B), 1), "the device is open, the keyboard service not");
 
         keyboard.open();
@@ -54,6 +55,7 @@ class WritesAndGatesTest extends SimulatedKeyboardFixture {
         TrovException refused = assertThrows(TrovException.class, () -> keyboard.writeCommand(filled(81, 0x31)));
         assertEquals(TrovConst.JPOS_E_ILLEGAL, refused.getErrorCode());
         assertEquals(0, SimKeyboard.received(NODE).length, "nothing was sent");
+        keylock.CloseKeylock();
     }
 
     @Test

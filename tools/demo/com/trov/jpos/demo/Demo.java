@@ -49,7 +49,12 @@ public final class Demo {
         TrovMSRService msr = new TrovMSRService();
         TrovToneIndicatorService tone = new TrovToneIndicatorService();
         List<TrovService> services = List.of(keylock, keyboard, msr, tone);
-        keylock.addStatusUpdateListener(e -> KEYLOCK.add("keylock at position " + e.getStatus()));
+        keylock.addStatusUpdateListener(e -> {
+            // The keylock's listeners hear the keyboard's power states too; the keyboard's listener shows them.
+            if (e.getStatus() != TrovConst.SUE_POWER_ONLINE && e.getStatus() != TrovConst.SUE_POWER_OFF_OFFLINE) {
+                KEYLOCK.add("keylock at position " + e.getStatus());
+            }
+        });
         keyboard.addStatusUpdateListener(e -> POWER.add("keyboard power status " + power(e.getStatus())));
         keyboard.addDataListener(e -> KEYS.add("key " + e.getKeyCode() + (e.isKeyDown() ? " down" : " up")));
         msr.addDataListener(e -> CARDS.add("card swiped: " + tracks(e)));

@@ -112,6 +112,11 @@ public final class KeyboardExample {
     }
 
     private static void printPosition(StatusUpdateEvent event) {
+        // The keylock's status listeners get the keyboard's power states too; the keyboard's listener
+        // reports those.
+        if (event.getStatus() == TrovConst.SUE_POWER_ONLINE || event.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
+            return;
+        }
         System.out.println("keylock position " + event.getStatus());
     }
 

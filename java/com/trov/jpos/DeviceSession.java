@@ -1,0 +1,427 @@
+package com.trov.jpos;
+
+import java.util.ArrayList;
+import java.util.EnumMap;
+import java.util.EnumSet;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.atomic.AtomicReference;
+import java.util.concurrent.atomic.AtomicReferenceArray;
+import java.util.function.Consumer;
+
+/**
+ * One opening of the device as the Java side holds it: from the first open of any service object of
+ * the process to the last close, or to the keyboard's power-off. It keeps the open objects of each
+ * service, decides when a native call is needed, and passes the library's events on to the objects.
+ *
+ * <p>Counts. The library keeps one open count and one registered object per service. A session opens
+ * the keyboard service natively when it starts, through the keyboard's internal object, and closes it
+ * when it ends; the keylock, MSR and tone indicator are opened natively by the first object of the
+ * service and closed by the last. So each native count is 1 while Java holds an object of the
+ * service (the keyboard's while Java holds any object), the device is closed exactly when the last
+ * Java object closes, and the library's registrations point at the internal objects for good.
+ *
+ * <p>Power-off. With the keyboard service always open, the library's power-off report (status 2004)
+ * always reaches Java, whichever services the application opened. The library reports it while it
+ * still holds its own lifecycle lock, just before it shuts every service down; the session then ends:
+ * every member is CLOSED at once, gets the 2004 as its last event, and lets its dispatcher thread end.
+ * Objects of an ended session never call the library again, so their close() cannot touch a later
+ * opening.
+ *
+ * <p>Locks, in nesting order: a service object's lock, then {@link #OPENINGS}, then the library's own
+ * lifecycle lock (inside native calls), then a session's monitor, then a dispatcher's monitor. The
+ * library's threads take only the last two, so a native close that waits for those threads cannot
+ * wait for a Java lock.
+ */
+final class DeviceSession {
+
+    private static final System.Logger LOG = System.getLogger("com.trov.jpos");
+
+    /**
+     * Serialises the sessions' starts and ends and every native open, close, claim and enable. Held
+     * across those native calls; never taken on the library's threads.
+     */
+    private static final Object OPENINGS = new Object();
+
+    /** How often a join retries when power-offs keep ending the sessions it joins. */
+    private static final int JOIN_ATTEMPTS = 3;
+
+    // Guarded by OPENINGS.
+    private static NativeLayer layer = new JniLayer();
+    private static DeviceSession current;
+
+    /** The session the library's events belong to; null while none is open. */
+    private static final AtomicReference<DeviceSession> LIVE = new AtomicReference<>();
+
+    // Guarded by this session's monitor, which is held only for moments: the open objects per service.
+    private final Map<ServiceKind, List<TrovService>> members = new EnumMap<>(ServiceKind.class);
+
+    /** Set under this session's monitor; once set, the session takes no member and routes no event. */
+    private volatile boolean ended;
+
+    /** Set with {@link #ended} when the keyboard's power-off ended the session. */
+    private volatile boolean poweredOff;
+
+    // Guarded by OPENINGS: the services this session opened natively.
+    private final EnumSet<ServiceKind> nativelyOpen = EnumSet.noneOf(ServiceKind.class);
+
+    /** The object holding each service's claim; written under OPENINGS, read anywhere. */
+    private final AtomicReferenceArray<TrovService> claimers =
+            new AtomicReferenceArray<>(ServiceKind.values().length);
+
+    private DeviceSession() {
+        for (ServiceKind kind : ServiceKind.values()) {
+            members.put(kind, new ArrayList<>());
+        }
+    }
+
+    /** Whether this opening is over, by the last close or by a power-off. */
+    boolean ended() {
+        return ended;
+    }
+
+    /** Whether the keyboard's power-off ended this opening. */
+    boolean endedByPowerOff() {
+        return poweredOff;
+    }
+
+    /** Whether {@code service} holds the claim of its service in this opening. */
+    boolean isClaimer(TrovService service) {
+        return !ended && claimers.get(service.kind.ordinal()) == service;
+    }
+
+    /**
+     * Makes {@code service} an open member of the current session, starting one when none is open.
+     *
+     * @throws TrovException {@link TrovConst#JPOS_E_NOSERVICE} when the device cannot be opened
+     */
+    static DeviceSession join(TrovService service) throws TrovException {
+        ServiceKind kind = service.kind;
+        synchronized (OPENINGS) {
+            for (int attempt = 1; ; ++attempt) {
+                DeviceSession session = current;
+                if (session == null || session.ended) {
+                    current = null;
+                    session = start(service);
+                    current = session;
+                }
+                if (kind != ServiceKind.KEYBOARD && !session.nativelyOpen.contains(kind)) {
+                    int result;
+                    try {
+                        result = openNatively(kind, service);
+                    } catch (TrovException | RuntimeException | Error e) {
+                        session.endIfUnused();
+                        throw e;
+                    }
+                    if (result != 0) {
+                        session.endIfUnused();
+                        throw openFailure(service, result);
+                    }
+                    session.nativelyOpen.add(kind);
+                }
+                synchronized (session) {
+                    if (!session.ended) {
+                        session.members.get(kind).add(service);
+                        return session;
+                    }
+                }
+                // A power-off ended the session during this join. If it came before the native open
+                // above, that open has opened the device anew for this service alone: close it again.
+                // Otherwise the power-off has zeroed the count and this close does nothing.
+                if (kind != ServiceKind.KEYBOARD) {
+                    layer.close(kind);
+                }
+                if (attempt == JOIN_ATTEMPTS) {
+                    throw new TrovException(TrovConst.JPOS_E_NOSERVICE, "The " + kind.label
+                            + " service could not be opened: the keyboard reported power-off while it was opened");
+                }
+            }
+        }
+    }
+
+    /** Opens the device through the keyboard's internal object; events may come at once. */
+    private static DeviceSession start(TrovService service) throws TrovException {
+        layer.load();
+        DeviceSession session = new DeviceSession();
+        LIVE.set(session);
+        int result;
+        try {
+            result = openNatively(ServiceKind.KEYBOARD, service);
+        } catch (TrovException | RuntimeException | Error e) {
+            session.ended = true;
+            LIVE.compareAndSet(session, null);
+            throw e;
+        }
+        if (result != 0) {
+            session.ended = true;
+            LIVE.compareAndSet(session, null);
+            throw openFailure(service, result);
+        }
+        LOG.log(System.Logger.Level.DEBUG, "Opened the POS keyboard device for {0}", service);
+        return session;
+    }
+
+    private static int openNatively(ServiceKind kind, TrovService service) throws TrovException {
+        try {
+            return layer.open(kind);
+        } catch (LinkageError e) {
+            // The library could not find a listener method (or a native method is missing): the library
+            // and these classes do not belong together.
+            throw new TrovException(TrovConst.JPOS_E_NOSERVICE, "The " + service.kind.label
+                    + " service could not be set up: the native library does not match these classes (" + e + ")",
+                    e);
+        }
+    }
+
+    private static TrovException openFailure(TrovService service, int result) {
+        TrovException failure;
+        if (result == TrovConst.JPOS_E_NOSERVICE) {
+            failure = new TrovException(TrovConst.JPOS_E_NOSERVICE, "The " + service.kind.label
+                    + " service could not be opened: no POS keyboard was found or it could not be set up."
+                    + " Check that the keyboard is connected, that this process may read and write"
+                    + " its HID device node (/dev/usb/hid/hiddev*), and that the working directory ("
+                    + System.getProperty("user.dir") + ") is writable (the library makes its input FIFO"
+                    + " there); trovjpos-diag tells more. Seen from Java: " + OpenFailureCause.describe());
+        } else {
+            failure = new TrovException(TrovConst.JPOS_E_FAILURE,
+                    "The " + service.kind.label + " service could not be opened (native result " + result + ")");
+        }
+        return failure;
+    }
+
+    /** Ends this session and closes the device when no object is open in it. Caller holds OPENINGS. */
+    private void endIfUnused() {
+        synchronized (this) {
+            if (ended || members.values().stream().anyMatch(list -> !list.isEmpty())) {
+                return;
+            }
+            ended = true;
+        }
+        for (ServiceKind kind : nativelyOpen) {
+            layer.close(kind);
+        }
+        nativelyOpen.clear();
+        layer.close(ServiceKind.KEYBOARD);
+        finish();
+    }
+
+    /** Forgets this session as the open one. Caller holds OPENINGS. */
+    private void finish() {
+        LIVE.compareAndSet(this, null);
+        if (current == this) {
+            current = null;
+        }
+    }
+
+    /**
+     * Takes {@code service} out of its session: disables and releases it natively, closes its service
+     * natively when it was the last object of it, and the device when it was the last object of all.
+     * Does nothing when the session has ended: its native services are closed already.
+     */
+    static void leave(TrovService service, DeviceSession session) {
+        ServiceKind kind = service.kind;
+        synchronized (OPENINGS) {
+            boolean lastOfKind;
+            boolean lastOfAll;
+            boolean otherEnabled;
+            synchronized (session) {
+                if (session.ended) {
+                    return;
+                }
+                List<TrovService> ofKind = session.members.get(kind);
+                ofKind.remove(service);
+                lastOfKind = ofKind.isEmpty();
+                otherEnabled = ofKind.stream().anyMatch(member -> member.enabled);
+                lastOfAll = session.members.values().stream().allMatch(List::isEmpty);
+                if (lastOfAll) {
+                    session.ended = true;
+                }
+            }
+            // A power-off may end the session from here on. The native calls below then meet a closed
+            // device, which the library ignores, and no later opening can begin while OPENINGS is held.
+            if (service.enabled && !otherEnabled) {
+                layer.enable(kind, false);
+            }
+            if (session.claimers.compareAndSet(kind.ordinal(), service, null)) {
+                layer.claim(kind, false);
+            }
+            if (lastOfKind && kind != ServiceKind.KEYBOARD) {
+                layer.close(kind);
+                session.nativelyOpen.remove(kind);
+            }
+            if (lastOfAll) {
+                layer.close(ServiceKind.KEYBOARD);
+                session.finish();
+                LOG.log(System.Logger.Level.DEBUG, "Closed the POS keyboard device: {0} was its last open object",
+                        service);
+            }
+        }
+    }
+
+    /**
+     * Claims the service for {@code service}.
+     *
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the session has ended;
+     *                       {@link TrovConst#JPOS_E_CLAIMED} when another object, of this process or
+     *                       another, holds the claim
+     */
+    static void claim(TrovService service, DeviceSession session) throws TrovException {
+        ServiceKind kind = service.kind;
+        synchronized (OPENINGS) {
+            session.requireOpen(service);
+            TrovService holder = session.claimers.get(kind.ordinal());
+            if (holder == service) {
+                return;
+            }
+            if (holder != null) {
+                throw new TrovException(TrovConst.JPOS_E_CLAIMED,
+                        "The " + kind.label + " service is claimed by another service object of this process");
+            }
+            if (layer.isClaimed(kind)) {
+                throw new TrovException(TrovConst.JPOS_E_CLAIMED,
+                        "The " + kind.label + " service is claimed by another process");
+            }
+            layer.claim(kind, true);
+            session.claimers.set(kind.ordinal(), service);
+        }
+    }
+
+    /**
+     * Gives up the claim of {@code service}, disabling it first when its service is exclusive.
+     *
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the session has ended;
+     *                       {@link TrovConst#JPOS_E_NOTCLAIMED} when it does not hold the claim
+     */
+    static void release(TrovService service, DeviceSession session) throws TrovException {
+        ServiceKind kind = service.kind;
+        synchronized (OPENINGS) {
+            session.requireOpen(service);
+            if (session.claimers.get(kind.ordinal()) != service) {
+                throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
+                        "The " + kind.label + " service is not claimed by this object");
+            }
+            if (kind.exclusive && service.enabled) {
+                setEnabled(service, session, false);
+            }
+            layer.claim(kind, false);
+            session.claimers.set(kind.ordinal(), null);
+        }
+    }
+
+    /**
+     * Enables or disables {@code service}. The keylock is enabled natively while any of its objects is
+     * enabled; each enable asks the keyboard for the key position, which then reaches every enabled
+     * keylock object.
+     *
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the session has ended;
+     *                       {@link TrovConst#JPOS_E_NOTCLAIMED} when enabling an exclusive service
+     *                       that {@code service} has not claimed
+     */
+    static void enable(TrovService service, DeviceSession session, boolean enable) throws TrovException {
+        synchronized (OPENINGS) {
+            session.requireOpen(service);
+            if (enable && service.kind.exclusive && session.claimers.get(service.kind.ordinal()) != service) {
+                throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
+                        "The " + service.kind.label + " service must be claimed before it is enabled");
+            }
+            setEnabled(service, session, enable);
+        }
+    }
+
+    private static void setEnabled(TrovService service, DeviceSession session, boolean enable) {
+        ServiceKind kind = service.kind;
+        if (enable) {
+            // Set first, so that what the enable brings (the key position) reaches this object.
+            service.enabled = true;
+            layer.enable(kind, true);
+            return;
+        }
+        service.enabled = false;
+        boolean otherEnabled;
+        synchronized (session) {
+            otherEnabled = session.members.get(kind).stream().anyMatch(member -> member.enabled);
+        }
+        if (!otherEnabled) {
+            layer.enable(kind, false);
+        }
+    }
+
+    private void requireOpen(TrovService service) throws TrovException {
+        if (ended) {
+            throw new TrovException(TrovConst.JPOS_E_CLOSED, "The " + service.kind.label + " service is not open");
+        }
+    }
+
+    // Events, called on the library's threads. They take a session's monitor for a moment and queue.
+
+    /** Hands a keylock, MSR or key event to every enabled object of {@code kind}. */
+    static void toEnabled(ServiceKind kind, Consumer<TrovService> post) {
+        DeviceSession session = LIVE.get();
+        if (session == null) {
+            return;  // an event of an opening that is over
+        }
+        synchronized (session) {
+            if (session.ended) {
+                return;
+            }
+            for (TrovService member : session.members.get(kind)) {
+                if (member.enabled) {
+                    post.accept(member);
+                }
+            }
+        }
+    }
+
+    /**
+     * Hands the keyboard's power state to every open object of every service. On power-off the session
+     * ends first: every member is CLOSED before its listeners hear of it, and the 2004 is the last event
+     * of the opening that any member gets.
+     */
+    static void powerState(int status) {
+        DeviceSession session = LIVE.get();
+        if (session == null) {
+            return;
+        }
+        boolean off = status == TrovConst.SUE_POWER_OFF_OFFLINE;
+        List<TrovService> told = new ArrayList<>();
+        synchronized (session) {
+            if (session.ended) {
+                return;
+            }
+            if (off) {
+                session.poweredOff = true;
+                session.ended = true;
+            }
+            for (List<TrovService> ofKind : session.members.values()) {
+                for (TrovService member : ofKind) {
+                    if (off) {
+                        member.poweredOff();
+                    } else {
+                        member.postStatus(status);
+                    }
+                    told.add(member);
+                }
+                if (off) {
+                    ofKind.clear();  // an ended session keeps no object alive
+                }
+            }
+        }
+        if (off) {
+            LIVE.compareAndSet(session, null);
+            LOG.log(System.Logger.Level.WARNING, "The POS keyboard reported power off/offline (2004): it was"
+                    + " unplugged or without power for more than 10 seconds, and every service was shut down."
+                    + " Closed: {0}. Open the services again once the keyboard is back.", told);
+        } else {
+            LOG.log(System.Logger.Level.DEBUG, "The POS keyboard reported power state {0} to {1}", status, told);
+        }
+    }
+
+    /** Puts {@code replacement} in place of the native layer and returns the one it replaces; for tests. */
+    static NativeLayer useNativeLayer(NativeLayer replacement) {
+        synchronized (OPENINGS) {
+            NativeLayer previous = layer;
+            layer = replacement;
+            return previous;
+        }
+    }
+}

@@ -1,0 +1,242 @@
+package com.trov.jpos;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
+
+import java.util.ArrayList;
+import java.util.Collections;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.atomic.AtomicReference;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+
+/**
+ * Races between power-offs, queries, opens and closes on many threads, over the stand-in native layer
+ * so that a thousand openings take seconds. Every test runs under a watchdog that dumps the stacks of
+ * all threads and fails when it hangs.
+ */
+class ConcurrentObjectsTest {
+    static {
+        QuietLog.install();
+    }
+
+    private static final long WAIT_MS = 8000;
+    private static final long WATCHDOG_MS = 300_000;
+    private final StandInNativeLayer stand = new StandInNativeLayer();
+    private NativeLayer real;
+
+    @BeforeEach
+    void standIn() {
+        real = DeviceSession.useNativeLayer(stand);
+    }
+
+    @AfterEach
+    void backToTheLibrary() {
+        DeviceSession.useNativeLayer(real);
+    }
+
+    /**
+     * 1000 power-offs of a claimed keylock object that another thread queries all the time, each
+     * while an MSR object is being opened: in a third of the trials the power-off comes just before
+     * the MSR's native open, in a third just after it, in a third on another thread at the same time.
+     * Every power-off is heard; the MSR object is either closed by it and hears it too, or open in the
+     * next opening; a stale close leaves the counts alone.
+     */
+    @Test
+    void noPowerOffIsLostToQueriesOrOpensAndStaleClosesLeaveTheCountsAlone() throws Exception {
+        withWatchdog(() -> {
+            AtomicReference<TrovService> polled = new AtomicReference<>();
+            Thread hammer = new Thread(() -> {
+                while (!Thread.currentThread().isInterrupted()) {
+                    TrovService service = polled.get();
+                    if (service != null) {
+                        service.getState();
+                        service.isClaimed();
+                        Thread.yield();  // kind to an emulated JVM on shared cores
+                    }
+                }
+            });
+            hammer.start();
+            List<TrovService> all = new ArrayList<>();
+            try {
+                for (int trial = 0; trial < 1000; ++trial) {
+                    TrovKeylockService keylock = new TrovKeylockService();
+                    TrovMSRService msr = new TrovMSRService();
+                    Recorder<Integer> keylockHeard = statuses(keylock);
+                    Recorder<Integer> msrHeard = statuses(msr);
+                    keylock.open();
+                    keylock.claim();
+                    polled.set(keylock);
+                    Thread powerOff = new Thread(stand::powerOffOnItsThread);
+                    if (trial % 3 == 2) {
+                        powerOff.start();
+                    } else {
+                        stand.aroundNextOpen(trial % 3 == 0, stand::powerOffOnItsThread);
+                    }
+                    msr.open();
+                    if (trial % 3 == 2) {
+                        powerOff.join();
+                    }
+
+                    assertEquals(TrovConst.SUE_POWER_OFF_OFFLINE, keylockHeard.next(WAIT_MS), "trial " + trial);
+                    assertEquals(ServiceState.CLOSED, keylock.getState());
+                    boolean msrOpen = msr.getState() == ServiceState.IDLE;
+                    if (!msrOpen) {
+                        assertEquals(TrovConst.SUE_POWER_OFF_OFFLINE, msrHeard.next(WAIT_MS), "trial " + trial);
+                    }
+                    keylock.close();
+                    assertEquals(msrOpen ? "open {MSR=1, KEYBOARD=1}" : "closed {}", stand.counts(), "trial " + trial);
+                    msr.close();
+                    assertEquals("closed {}", stand.counts());
+                    all.add(keylock);
+                    all.add(msr);
+                }
+            } finally {
+                hammer.interrupt();
+                hammer.join();
+            }
+            awaitTrue(() -> all.stream().allMatch(s -> s.dispatcherThread() == null), "the closed objects' threads to end");
+        });
+    }
+
+    /**
+     * close() of every object from the listeners of two and of four services at once, 100 trials for
+     * each count, with all listeners closing in the same order and with each closing the others first.
+     */
+    @Test
+    void closeFromTheListenersOfSeveralServicesNeverHangs() throws Exception {
+        withWatchdog(() -> {
+            for (int count : new int[] {2, 4}) {
+                for (boolean sameOrder : new boolean[] {true, false}) {
+                    for (int trial = 0; trial < 100; ++trial) {
+                        closeEachOtherFromListeners(count, sameOrder);
+                    }
+                }
+            }
+        });
+    }
+
+    private void closeEachOtherFromListeners(int count, boolean sameOrder) throws Exception {
+        List<TrovService> services = List.<TrovService>of(new TrovKeylockService(), new TrovMSRService(),
+                new TrovPOSKeyboardService(), new TrovToneIndicatorService()).subList(0, count);
+        CountDownLatch closed = new CountDownLatch(count);
+        for (int i = 0; i < count; ++i) {
+            List<TrovService> order = new ArrayList<>(services);
+            if (!sameOrder) {
+                Collections.rotate(order, -(i + 1));  // the others first, its own object last
+            }
+            services.get(i).addStatusUpdateListener(e -> {
+                order.forEach(TrovService::close);
+                closed.countDown();
+            });
+            services.get(i).open();
+        }
+        Thread raise = new Thread(() -> stand.status(TrovConst.SUE_POWER_ONLINE));
+        raise.start();
+        closed.await();
+        raise.join();
+        for (TrovService service : services) {
+            assertEquals(ServiceState.CLOSED, service.getState());
+        }
+        assertEquals("closed {}", stand.counts());
+    }
+
+    /**
+     * 200 times: a keyboard object's power-off listener opens, claims and enables it again while the
+     * dying opening still raises a key after its power-off; the new opening's key comes next.
+     */
+    @Test
+    void aReopenFromThePowerOffListenerGetsNothingOfTheOldOpeningAfterIt() throws Exception {
+        withWatchdog(() -> {
+            for (int trial = 0; trial < 200; ++trial) {
+                TrovPOSKeyboardService keyboard = new TrovPOSKeyboardService();
+                Recorder<String> heard = new Recorder<>();
+                CountDownLatch reopened = new CountDownLatch(1);
+                keyboard.addDataListener(e -> heard.add("key " + e.getKeyCode()));
+                keyboard.addStatusUpdateListener(e -> {
+                    heard.add("status " + e.getStatus());
+                    open(keyboard);
+                    claimAndEnable(keyboard);
+                    reopened.countDown();
+                });
+                SimulatedKeyboardFixture.ready(keyboard);
+                Thread powerOff = new Thread(() -> stand.powerOff(() -> stand.key(1)));
+                powerOff.start();
+                reopened.await();
+                powerOff.join();
+                stand.key(2);
+                assertEquals(List.of("status 2004", "key 2"), heard.next(2, WAIT_MS), "trial " + trial);
+                keyboard.close();
+                assertEquals(List.of("status 2004", "key 2"), heard.all(), "trial " + trial);
+                assertEquals("closed {}", stand.counts());
+            }
+        });
+    }
+
+    private static Recorder<Integer> statuses(TrovService service) {
+        Recorder<Integer> heard = new Recorder<>();
+        service.addStatusUpdateListener(e -> heard.add(e.getStatus()));
+        return heard;
+    }
+
+    private static void open(TrovService service) {
+        try {
+            service.open();
+        } catch (TrovException e) {
+            throw new AssertionError(e);
+        }
+    }
+
+    private static void claimAndEnable(TrovService service) {
+        try {
+            service.claim();
+            service.setDeviceEnabled(true);
+        } catch (TrovException e) {
+            throw new AssertionError(e);
+        }
+    }
+
+    private static void awaitTrue(java.util.function.BooleanSupplier condition, String what) throws Exception {
+        SimulatedKeyboardFixture.awaitTrue(condition, WAIT_MS, what);
+    }
+
+    interface Body {
+        void run() throws Exception;
+    }
+
+    /** Runs {@code body} on a thread of its own; when it hangs, dumps every thread's stack and fails. */
+    private static void withWatchdog(Body body) throws Exception {
+        AtomicReference<Throwable> failure = new AtomicReference<>();
+        Thread runner = new Thread(() -> {
+            try {
+                body.run();
+            } catch (Throwable t) {
+                failure.set(t);
+            }
+        }, "watched-test-body");
+        runner.start();
+        runner.join(WATCHDOG_MS);
+        if (runner.isAlive()) {
+            StringBuilder dump = new StringBuilder("hung; the stacks of all threads:\n");
+            for (Map.Entry<Thread, StackTraceElement[]> entry : Thread.getAllStackTraces().entrySet()) {
+                dump.append('"').append(entry.getKey().getName()).append("\" ").append(entry.getKey().getState()).append('\n');
+                for (StackTraceElement frame : entry.getValue()) {
+                    dump.append("    at ").append(frame).append('\n');
+                }
+            }
+            System.err.println(dump);
+            fail(dump.toString());
+        }
+        if (failure.get() instanceof Exception e) {
+            throw e;
+        }
+        if (failure.get() instanceof Error e) {
+            throw e;
+        }
+        assertTrue(failure.get() == null, String.valueOf(failure.get()));
+    }
+}

@@ -1,0 +1,87 @@
+package com.trov.jpos;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.util.List;
+import java.util.logging.Handler;
+import java.util.logging.Level;
+import java.util.logging.LogRecord;
+import java.util.logging.Logger;
+import java.util.stream.Collectors;
+import org.junit.jupiter.api.Test;
+
+/** What the Java classes log through the platform logger "com.trov.jpos" (java.util.logging here). */
+class LoggingTest {
+    static {
+        QuietLog.install();
+    }
+
+
+    @Test
+    void normalOperationLogsAtDebugAndTheOutageAndAThrowingListenerWarn() throws Exception {
+        Recorder<LogRecord> records = new Recorder<>();
+        Logger logger = Logger.getLogger("com.trov.jpos");
+        Level previousLevel = logger.getLevel();
+        Handler capture = new Handler() {
+            @Override
+            public void publish(LogRecord record) {
+                records.add(record);
+            }
+
+            @Override
+            public void flush() {
+            }
+
+            @Override
+            public void close() {
+            }
+        };
+        logger.setLevel(Level.ALL);
+        logger.addHandler(capture);
+        StandInNativeLayer stand = new StandInNativeLayer();
+        NativeLayer real = DeviceSession.useNativeLayer(stand);
+        try {
+            stand.openResult = TrovConst.JPOS_E_NOSERVICE;
+            TrovMSRService msr = new TrovMSRService();
+            assertThrows(TrovException.class, msr::open);
+            assertEquals("closed {}", stand.counts(), "a failed open leaves nothing open");
+            stand.openResult = 0;
+            msr.addStatusUpdateListener(e -> {
+                throw new IllegalStateException("listener failure");
+            });
+            msr.open();
+            msr.claim();
+            msr.setDeviceEnabled(true);
+            List<LogRecord> normal = records.all();
+            stand.powerOffOnItsThread();
+            SimulatedKeyboardFixture.awaitTrue(() -> records.all().stream().anyMatch(r -> r.getThrown() != null),
+                    8000, "the listener's failure in the log");
+
+            assertEquals(List.of(Level.INFO, Level.FINE, Level.FINE, Level.FINE, Level.FINE), levels(normal),
+                    messages(normal)::toString);
+            assertTrue(messages(normal).get(0).contains("hiddev nodes"), "the failed open's cause as Java sees it");
+            List<LogRecord> warnings = records.all().stream().filter(r -> r.getLevel() == Level.WARNING).toList();
+            assertEquals(2, warnings.size(), () -> messages(records.all()).toString());
+            LogRecord shutdown = warnings.stream().filter(r -> r.getThrown() == null).findFirst().orElseThrow();
+            assertTrue(messages(List.of(shutdown)).get(0).contains("power off/offline (2004)"));
+            assertTrue(messages(List.of(shutdown)).get(0).contains(msr.toString()), "names the object it closed");
+            LogRecord failure = warnings.stream().filter(r -> r.getThrown() != null).findFirst().orElseThrow();
+            assertEquals("listener failure", failure.getThrown().getMessage());
+        } finally {
+            DeviceSession.useNativeLayer(real);
+            logger.removeHandler(capture);
+            logger.setLevel(previousLevel);
+        }
+    }
+
+    private static List<Level> levels(List<LogRecord> records) {
+        return records.stream().map(LogRecord::getLevel).toList();
+    }
+
+    private static List<String> messages(List<LogRecord> records) {
+        return records.stream().map(r -> java.text.MessageFormat.format(r.getMessage(),
+                r.getParameters() == null ? new Object[0] : r.getParameters())).collect(Collectors.toList());
+    }
+}

@@ -1,0 +1,60 @@
+package com.trov.jpos;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.trov.jpos.sim.SimKeyboard;
+import java.nio.charset.StandardCharsets;
+import java.util.List;
+import org.junit.jupiter.api.Test;
+
+/** A till that opened no keyboard object lives through an outage of more than 10 s. */
+class TillOutageTest extends SimulatedKeyboardFixture {
+
+    @Test
+    void everyObjectHearsThePowerOffAndItsStaleCloseLeavesTheNextOpeningAlone() throws Exception {
+        TrovKeylockService keylock = keylock();
+        TrovKeylockService looker = keylock();
+        TrovMSRService msr = msr();
+        List<TrovService> stale = List.of(keylock, looker, msr);
+        List<Recorder<Integer>> heard = stale.stream().map(TillOutageTest::statuses).toList();
+        keylock.open();
+        keylock.setDeviceEnabled(true);
+        looker.open();
+        ready(msr);
+
+        SimKeyboard.unplug(NODE);
+        for (Recorder<Integer> statuses : heard) {
+            awaitTrue(() -> statuses.all().contains(TrovConst.SUE_POWER_OFF_OFFLINE), 10_000 + 3 * EVENT_WAIT_MS,
+                    "the power-off at every object");
+        }
+        for (TrovService service : stale) {
+            assertEquals(ServiceState.CLOSED, service.getState());
+        }
+        awaitTrue(() -> stale.stream().allMatch(s -> s.dispatcherThread() == null), EVENT_WAIT_MS,
+                "the closed objects' threads to end");
+
+        SimKeyboard.replug(NODE, 0);
+        TrovMSRService nextMsr = msr();
+        Recorder<MsrDataEvent> swipes = new Recorder<>();
+        nextMsr.addDataListener(swipes::add);
+        ready(nextMsr);
+        TrovKeylockService nextKeylock = keylock();
+        nextKeylock.open();
+        stale.forEach(TrovService::close);
+
+        assertTrue(nextMsr.isClaimed());
+        assertEquals(1, ClaimTableReader.at(1), "the new claim stays in the table");
+        assertEquals(1, SimKeyboard.openHandles(NODE));
+        SimKeyboard.swipe(NODE, "AFTER", null, null);
+        assertArrayEquals("AFTER".getBytes(StandardCharsets.US_ASCII), swipes.next(EVENT_WAIT_MS).getTrack1());
+        assertEquals(ServiceState.IDLE, nextKeylock.getState());
+    }
+
+    private static Recorder<Integer> statuses(TrovService service) {
+        Recorder<Integer> heard = new Recorder<>();
+        service.addStatusUpdateListener(e -> heard.add(e.getStatus()));
+        return heard;
+    }
+}
