@@ -8,6 +8,7 @@
 #   share/java/TrovJPOS-sources.jar       their sources
 #   share/java/TrovJPOS-javadoc.jar       their API documentation
 #   bin/trovjpos-diag                     the diagnostic tool
+#   share/man/man1/trovjpos-diag.1.gz     its manual page
 #   lib/udev/rules.d/60-trovjpos.rules    the udev rule (under the prefix: udev reads /usr/lib/udev/rules.d)
 #   share/doc/trovjpos/                   the documents, the example application's source, the copyright
 #                                         notice and the change log
@@ -34,8 +35,16 @@ install(TARGETS TrovJPOS LIBRARY DESTINATION "${TROV_INSTALL_JNIDIR}" COMPONENT 
 install(FILES "${TROV_JAR}" "${TROV_SOURCES_JAR}" "${TROV_JAVADOC_JAR}" DESTINATION "${CMAKE_INSTALL_DATADIR}/java"
         COMPONENT runtime)
 
+find_program(TROV_GZIP gzip REQUIRED)
 if(TARGET trovjpos-diag)
   install(TARGETS trovjpos-diag RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT tools)
+  set(_trov_man "${CMAKE_BINARY_DIR}/trovjpos-diag.1.gz")
+  add_custom_command(OUTPUT "${_trov_man}"
+    COMMAND "${TROV_GZIP}" -9 -n -c "${PROJECT_SOURCE_DIR}/tools/diag/trovjpos-diag.1" > "${_trov_man}"
+    DEPENDS "${PROJECT_SOURCE_DIR}/tools/diag/trovjpos-diag.1"
+    COMMENT "Compressing the manual page of trovjpos-diag")
+  add_custom_target(trovjpos_diag_man ALL DEPENDS "${_trov_man}")
+  install(FILES "${_trov_man}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT tools)
 endif()
 # <prefix>/lib/udev/rules.d, not the multiarch library directory; relative, so that
 # `cmake --install --prefix` moves it along.
@@ -53,7 +62,6 @@ if(NOT _trov_changelog_head MATCHES "^trovjpos \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "packaging/changelog starts with '${_trov_changelog_head}': "
                       "add an entry for version ${PROJECT_VERSION} at its top")
 endif()
-find_program(TROV_GZIP gzip REQUIRED)
 set(_trov_changelog_gz "${CMAKE_BINARY_DIR}/changelog.gz")
 add_custom_command(OUTPUT "${_trov_changelog_gz}"
   COMMAND "${TROV_GZIP}" -9 -n -c "${PROJECT_SOURCE_DIR}/packaging/changelog" > "${_trov_changelog_gz}"
