@@ -11,7 +11,8 @@ trap 'rm -rf "$work"' EXIT
 
 # manifest JAR: the jar's manifest into $work/<jar>.mf
 manifest() {
-  local out=$work/$(basename "$1").mf
+  local out
+  out=$work/$(basename "$1").mf
   (cd "$work" && rm -rf META-INF && "$jar" xf "$1" META-INF/MANIFEST.MF && tr -d '\r' <META-INF/MANIFEST.MF >"$out")
   echo "$out"
 }
@@ -19,9 +20,10 @@ manifest() {
 classes=$(manifest "$build/TrovJPOS.jar")
 expect_line "TrovJPOS.jar" "$classes" "Automatic-Module-Name: com.trov.jpos"
 expect_line "TrovJPOS.jar" "$classes" "Implementation-Version: $version"
-# The revision is the one checked out when the jar was packed, not when the build was configured.
+# The revision is the one checked out when the jar was packed, not when the build was configured (so a
+# commit after the build fails this until the next build).
 if [ -n "$git" ] && head=$("$git" -C "$source" rev-parse HEAD 2>/dev/null); then
-  expect_line "TrovJPOS.jar" "$classes" "Build-Revision: ${head:0:12}"
+  expect_line "TrovJPOS.jar (built at HEAD)" "$classes" "Build-Revision: ${head:0:12}"
 else
   expect_line "TrovJPOS.jar" "$classes" "Build-Revision: unknown"
 fi

@@ -4,7 +4,9 @@
 # application compiled from the package's copy of its source and run, against the simulated keyboard,
 # from the amd64 package unpacked into a scratch root. Nothing is installed on this machine: dpkg-deb -x
 # unpacks the files as dpkg would, and the maintainer scripts run against stand-ins
-# (maintainer_scripts_test.sh); `dpkg --root` would run them chrooted into a root that has no shell.
+# (maintainer_scripts_test.sh). `dpkg --root` is no help: it runs the maintainer scripts chrooted into
+# the scratch root, which has no shell, groupadd or dpkg database, and with --force-script-chrootless
+# it runs them on this machine, where groupadd would change its groups.
 # Usage: package_test.sh <x86_64 build dir> <i386 build dir>
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -17,6 +19,11 @@ if ! "$root/tools/build-debs.sh" --out "$work/debs" "$amd64_build" "$i386_build"
   fail "tools/build-debs.sh"; cat "$work/built"; finish
 fi
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$amd64_build/CMakeCache.txt")
+
+# same WHAT EXPECTED ACTUAL
+same() {
+  if [ "$2" = "$3" ]; then echo "ok: $1 '$3'"; else fail "$1 '$3', expected '$2'"; fi
+}
 
 # What every package holds besides the library, as a sorted list of files.
 common_files() {
@@ -37,14 +44,12 @@ for arch in amd64 i386; do
   if [ ! -f "$deb" ]; then fail "no package $(basename "$deb") in:"; cat "$work/built"; continue; fi
   echo "--- $(basename "$deb")"
 
-  fields=$(dpkg-deb -f "$deb" Package Architecture Version | tr '\n' ' ')
-  expected="Package: trovjpos Architecture: $arch Version: $version "
-  [ "$fields" = "$expected" ] && echo "ok: $fields" || fail "$arch: fields '$fields', expected '$expected'"
+  same "$arch: fields" "Package: trovjpos Architecture: $arch Version: $version " \
+    "$(dpkg-deb -f "$deb" Package Architecture Version | tr '\n' ' ')"
   # The C library for the library, the C++ runtime for the tool, passwd for groupadd; versions as
   # dpkg-shlibdeps reads them from the binaries.
-  depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | sort | tr '\n' ' ')
-  [ "$depends" = "libc6 libgcc-s1 libstdc++6 passwd " ] && echo "ok: depends on $depends" \
-    || fail "$arch: depends on '$depends': $(dpkg-deb -f "$deb" Depends)"
+  same "$arch: depends on" "libc6 libgcc-s1 libstdc++6 passwd " \
+    "$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | sort | tr '\n' ' ')"
 
   dpkg-deb -c "$deb" >"$work/listing"
   sed -n 's|^-[^ ]* [^ ]* .* \./||p' "$work/listing" | sort >"$work/files"
@@ -58,11 +63,10 @@ for arch in amd64 i386; do
   dpkg-deb -x "$deb" "$unpacked"
   dpkg-deb -e "$deb" "$work/control-$arch"
   for binary in "usr/lib/$triplet/jni/libTrovJPOS.so" usr/bin/trovjpos-diag; do
-    header=$(readelf -h "$unpacked/$binary" | sed -n 's/^ *\(Class\|Machine\): *//p' | tr '\n' ' ')
-    [ "$header" = "$elf " ] && echo "ok: $binary: $header" || fail "$arch: $binary is '$header', expected '$elf'"
+    same "$binary" "$elf " "$(readelf -h "$unpacked/$binary" | sed -n 's/^ *\(Class\|Machine\): *//p' | tr '\n' ' ')"
   done
-  needed=$(readelf -d "$unpacked/usr/lib/$triplet/jni/libTrovJPOS.so" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
-  [ "$needed" = "libc.so.6 " ] && echo "ok: the packaged library needs $needed" || fail "$arch: the library needs '$needed'"
+  same "$arch: the library needs" "libc.so.6 " \
+    "$(readelf -d "$unpacked/usr/lib/$triplet/jni/libTrovJPOS.so" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')"
 
   if lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1; then echo "ok: lintian: no error, no warning"
   else fail "$arch: lintian:"; fi
