@@ -14,9 +14,10 @@ builds=("$@")
 if [ ${#builds[@]} -eq 0 ]; then
   "$root/tools/install-deps.sh" packages
   builds=("$root/build/release-x86_64" "$root/build/release-i386")
-  cmake -S "$root" -B "${builds[0]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTROV_WERROR=ON >/dev/null
-  cmake -S "$root" -B "${builds[1]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTROV_WERROR=ON \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i386-linux.cmake" >/dev/null
+  # The prefix the package installs into, so that the paths compiled into trovjpos-diag are the same.
+  release=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTROV_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr)
+  cmake -S "$root" -B "${builds[0]}" "${release[@]}" >/dev/null
+  cmake -S "$root" -B "${builds[1]}" "${release[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i386-linux.cmake" >/dev/null
 fi
 
 mkdir -p "$out"
