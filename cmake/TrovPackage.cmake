@@ -1,12 +1,15 @@
 # The Debian package of a build: `cpack -G DEB` in the build directory (tools/build-debs.sh runs it for
 # x86_64 and i386) writes deb/trovjpos_<version>_<arch>.deb. It holds what `cmake --install` installs,
-# with the prefix /usr and the binaries stripped. One package per architecture: the jar is the same in
-# both, but it is small, and an i386 JVM on an amd64 terminal then takes everything from trovjpos:i386.
+# with the prefix /usr and the binaries stripped. One package per architecture, not a library package
+# per architecture beside an architecture-independent one for the jar: this CPack cannot mark a package
+# Multi-Arch, and without that a jar package could depend only on the library of the terminal's own
+# architecture, so an i386 JVM on an amd64 terminal could not have both. With one package it takes
+# everything from trovjpos:i386; the price is that the amd64 and i386 packages exclude each other.
 #
-# Dependencies, read from the binaries by dpkg-shlibdeps: the C library, which is all the library needs,
-# and the C++ runtime of the diagnostic tool; passwd for groupadd in the maintainer scripts. The postinst creates
-# the group pos if it is missing and applies the udev rule; the postrm reloads udev when the rule goes
-# and, at purge, removes the group only when the postinst created it (packaging/).
+# Dependencies, read from the binaries by dpkg-shlibdeps: the C library, which is all the library
+# needs, and the C++ runtime of the diagnostic tool; passwd for groupadd in the maintainer scripts. The
+# postinst creates the group pos if it is missing and applies the udev rule; the postrm reloads udev
+# when the rule goes and, at purge, removes the group only when the postinst created it (packaging/).
 
 # Debian's name for the architecture of the binaries; i386 when built with cmake/i386-linux.cmake.
 if(CMAKE_LIBRARY_ARCHITECTURE MATCHES "^x86_64-")
