@@ -1,16 +1,22 @@
 #!/bin/bash
-# Installs the Debian packages a task needs: `install-deps.sh demo` or `install-deps.sh tests`.
+# Installs the Debian packages a task needs: `install-deps.sh demo`, `install-deps.sh packages` (building
+# the Debian packages of both architectures) or `install-deps.sh tests`.
 # As root it installs what is missing with apt-get; otherwise it prints the exact command and stops.
 set -euo pipefail
-task=${1:?usage: install-deps.sh demo|tests}
+task=${1:?usage: install-deps.sh demo|packages|tests}
 
 demo_packages=(cmake make g++ openjdk-17-jdk-headless libgtest-dev junit5)
 test_packages=("${demo_packages[@]}" clang g++-multilib libgtest-dev:i386 openjdk-17-jre-headless:i386
                libc6-dbg:i386 qemu-user valgrind qemu-system-x86 busybox-static kmod xz-utils)
+# The Debian packages: cpack's DEB generator runs dpkg-shlibdeps and file; dpkg-shlibdeps names the
+# i386 package's dependencies after the :i386 libraries installed; the tests check them with lintian.
+deb_packages=("${demo_packages[@]}" g++-multilib libgtest-dev:i386 libstdc++6:i386 dpkg-dev file)
+test_packages+=(libstdc++6:i386 dpkg-dev file lintian)
 case "$task" in
   demo) packages=("${demo_packages[@]}") ;;
+  packages) packages=("${deb_packages[@]}") ;;
   tests) packages=("${test_packages[@]}") ;;
-  *) echo "usage: install-deps.sh demo|tests" >&2; exit 2 ;;
+  *) echo "usage: install-deps.sh demo|packages|tests" >&2; exit 2 ;;
 esac
 
 needs_i386=0

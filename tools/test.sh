@@ -24,6 +24,13 @@ tier clang-x86_64 -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_
 tier asan-x86_64 -DCMAKE_BUILD_TYPE=Debug -DTROV_SANITIZE=address,undefined
 tier tsan-x86_64 -DCMAKE_BUILD_TYPE=Debug -DTROV_SANITIZE=thread -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 tier gcc-i386 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i386-linux.cmake"
+
+# The Debian packages of the g++ x86_64 and i386 builds above: contents, dependencies, lintian, the
+# maintainer scripts, and the example run from the amd64 package unpacked into a scratch root
+# (tests/package/package_test.sh). Nothing is installed on this machine.
+echo "=== Debian packages (g++ x86_64 and i386 builds)"
+"$root/tests/package/package_test.sh" "$root/build/gcc-x86_64" "$root/build/gcc-i386"
+
 # The real Linux usbhid/hiddev driver in a VM, with the g++ x86_64 build in a real JVM (tests/hil/run.sh).
 echo "=== real-driver (VM, g++ x86_64 build)"
 "$root/tests/hil/run.sh" "$root/build/gcc-x86_64"

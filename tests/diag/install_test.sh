@@ -21,12 +21,14 @@ fi
 # Everything lands under the prefix given at install time.
 outside=$(grep -v "^$prefix/" "$build/install_manifest.txt")
 if [ -n "$outside" ]; then fail "installed outside the prefix: $outside"; else echo "ok: all under the prefix"; fi
-lib=$prefix/$libdir/libTrovJPOS.so
-for f in "$lib" "$prefix/share/java/TrovJPOS.jar" "$prefix/bin/trovjpos-diag" \
-         "$prefix/lib/udev/rules.d/60-trovjpos.rules" "$prefix/share/doc/TrovJPOS/integration.md" \
-         "$prefix/share/doc/TrovJPOS/application-guide.md" "$prefix/share/doc/TrovJPOS/architecture.md" \
-         "$prefix/share/doc/TrovJPOS/simulator.md" \
-         "$prefix/share/doc/TrovJPOS/example/com/trov/jpos/example/KeyboardExample.java"; do
+jnidir=$prefix/$libdir/jni
+lib=$jnidir/libTrovJPOS.so
+doc=$prefix/share/doc/trovjpos
+for f in "$lib" "$prefix/share/java/TrovJPOS.jar" "$prefix/share/java/TrovJPOS-sources.jar" \
+         "$prefix/share/java/TrovJPOS-javadoc.jar" "$prefix/bin/trovjpos-diag" \
+         "$prefix/lib/udev/rules.d/60-trovjpos.rules" "$doc/integration.md" "$doc/application-guide.md" \
+         "$doc/architecture.md" "$doc/simulator.md" "$doc/copyright" "$doc/changelog.gz" \
+         "$doc/example/com/trov/jpos/example/KeyboardExample.java"; do
   if [ -f "$f" ]; then echo "ok: installed ${f#"$prefix"/}"; else fail "not installed: ${f#"$prefix"/}"; fi
 done
 [ -x "$prefix/bin/trovjpos-diag" ] || fail "trovjpos-diag is not executable"
@@ -42,7 +44,7 @@ out=$work/out
 # shellcheck disable=SC2207
 opts=($(jvm_options))
 run_guest LD_PRELOAD="$build/libtrovsim.so" TROVSIM_KEYBOARD=0 -- "$java" "${opts[@]}" \
-  "-Djava.library.path=$prefix/$libdir" -cp "$prefix/share/java/TrovJPOS.jar:$build/trov-example.jar" \
+  "-Djava.library.path=$jnidir" -cp "$prefix/share/java/TrovJPOS.jar:$build/trov-example.jar" \
   com.trov.jpos.example.KeyboardExample 1 >"$out" 2>&1
 expect_status "example on the installed tree" 0 $?
 expect_line "example on the installed tree" "$out" "keylock position 1"

@@ -15,10 +15,10 @@ import java.util.concurrent.atomic.AtomicBoolean;
  * number of seconds given as the only argument.
  *
  * <p>Run it with the product jar on the class path and the native library on
- * {@code java.library.path}, in a directory it may write to:
+ * {@code java.library.path} (where Debian's JVMs look by themselves when it is installed with the
+ * prefix /usr), in a directory it may write to:
  * <pre>
- * java -Djava.library.path=/usr/lib/x86_64-linux-gnu \
- *      -cp /usr/share/java/TrovJPOS.jar:trov-example.jar com.trov.jpos.example.KeyboardExample 30
+ * java -cp /usr/share/java/TrovJPOS.jar:trov-example.jar com.trov.jpos.example.KeyboardExample 30
  * </pre>
  */
 public final class KeyboardExample {
