@@ -27,6 +27,8 @@ struct Node {
     bool plugged = true;
     Clock::time_point plugged_at{};    // the node path exists from then on
     std::vector<unsigned char> received;
+    int answer_delay_ms = 0;           // the keyboard's answers arrive that late
+    unsigned lifetime = 0;             // advanced whenever the node's descriptors die
     long counts[TROVSIM_REQ_COUNT] = {};
 };
 
@@ -58,6 +60,7 @@ public:
     void set_keylock(int node, int digit);
     void set_tco(int node, int index, const char *digits);
     void set_silent(int node, bool silent);
+    void set_answer_delay(int node, int delay_ms);
     int kind(int node);
     // Keyboard input; -1 when no keyboard sits behind the node.
     int send_input(int node, const trovkbd::Bytes &bytes);
@@ -78,6 +81,7 @@ private:
     void kill_handles(int node);
     int deliver(int node, const trovkbd::Bytes &bytes);
     void keyboard_receives(int node, const HidReport &report);
+    void answer_later(int node, const trovkbd::Bytes &answer);
     void apply_environment();
 
     std::mutex mutex_;

@@ -2,6 +2,7 @@
 // plugging, and what the tests observe.
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "sim/fd_marks.h"
 #include "sim/libc_next.h"
@@ -73,6 +74,11 @@ void Simulator::make_device(int node)
 
 void Simulator::kill_handles(int node)
 {
+    for (int n = 0; n < TROVSIM_NODES; ++n) {
+        if (node < 0 || n == node) {
+            ++nodes_[n].lifetime;  // answers on their way to the old device are lost
+        }
+    }
     for (auto &[fd, handle] : handles_) {
         if (handle.peer >= 0 && (node < 0 || handle.node == node)) {
             // Marked dead before the hang-up shows, so that poll never sees a hang-up on a live mark.
@@ -177,6 +183,30 @@ void Simulator::set_silent(int node, bool silent)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     nodes_[node].keyboard.silent = silent;
+}
+
+void Simulator::set_answer_delay(int node, int delay_ms)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    nodes_[node].answer_delay_ms = delay_ms;
+}
+
+void Simulator::answer_later(int node, const trovkbd::Bytes &answer)
+{
+    const auto due = std::chrono::milliseconds(nodes_[node].answer_delay_ms);
+    const unsigned generation = generation_;
+    const unsigned lifetime = nodes_[node].lifetime;
+    try {
+        std::thread([this, node, answer, due, generation, lifetime] {
+            std::this_thread::sleep_for(due);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (generation_ == generation && nodes_[node].lifetime == lifetime) {
+                deliver(node, answer);
+            }
+        }).detach();
+    } catch (...) {
+        // No thread to carry it (threads may be refused by an injected fault): the answer is lost.
+    }
 }
 
 int Simulator::kind(int node)
