@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -28,7 +29,9 @@ struct Node {
     Clock::time_point plugged_at{};    // the node path exists from then on
     std::vector<unsigned char> received;
     int answer_delay_ms = 0;           // the keyboard's answers arrive that late
-    unsigned lifetime = 0;             // advanced whenever the node's descriptors die
+    // Answers on their way, in the order the keyboard gave them, each with the time it arrives; an
+    // answer never overtakes an earlier one. Dropped when the node's descriptors die.
+    std::deque<std::pair<Clock::time_point, trovkbd::Bytes>> answers;
     long counts[TROVSIM_REQ_COUNT] = {};
 };
 
@@ -82,6 +85,7 @@ private:
     int deliver(int node, const trovkbd::Bytes &bytes);
     void keyboard_receives(int node, const HidReport &report);
     void answer_later(int node, const trovkbd::Bytes &answer);
+    void deliver_due_answers(int node);
     void apply_environment();
 
     std::mutex mutex_;

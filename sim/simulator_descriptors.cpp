@@ -119,7 +119,7 @@ void Simulator::keyboard_receives(int node, const HidReport &report)
             if (answer.empty()) {
                 continue;
             }
-            if (n.answer_delay_ms > 0) {
+            if (n.answer_delay_ms > 0 || !n.answers.empty()) {
                 answer_later(node, answer);
             } else {
                 deliver(node, answer);

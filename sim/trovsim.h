@@ -92,9 +92,10 @@ int trovsim_set_identity(int node, unsigned short vendor, unsigned short product
 int trovsim_set_keylock(int node, int digit);                 /* position answered to 0xEF 0x07, 0..9 */
 int trovsim_set_tco(int node, int index, const char *digits); /* reply digits for a TCO query with that index byte */
 int trovsim_set_silent(int node, int silent);                 /* silent: answers nothing, records still */
-/* The keyboard's answers to commands (keylock position, TCO reply) arrive delay_ms after the command
- * (0: at once). Each answer keeps the delay set when its command arrived; an answer due after a reset,
- * an unplug or a new device behind the node is lost. */
+/* The keyboard takes delay_ms to answer a command (keylock position, TCO query; 0: at once), one command
+ * at a time: a command that arrives while an earlier answer is still on its way is answered delay_ms
+ * after that one, so answers keep their order. Each answer keeps the delay set when its command
+ * arrived; an answer due after a reset, an unplug or a new device behind the node is lost. */
 int trovsim_set_answer_delay(int node, int delay_ms);
 
 /* Keyboard input. Bytes travel as input reports of four bytes (zero padded), each report delivered as
