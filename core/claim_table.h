@@ -1,6 +1,8 @@
 // The claim table: five bytes of System V shared memory under key 100, one claimed flag per service
 // (byte 0 keylock, 1 MSR, 2 POS keyboard, 3 tone indicator, 4 unused), shared by every process that uses
-// the library. It is attached by the common open sequence and removed by the shutdown.
+// the library. It is attached by the common open sequence and detached by the shutdown, which removes it
+// only when no other process is attached to it. The first process to attach a table that no live process
+// uses clears it of the claims of processes that ended without releasing them.
 //
 // The functions below are called with LifecycleLock held; they never touch a table that is not attached.
 #ifndef TROV_CORE_CLAIM_TABLE_H
@@ -8,10 +10,11 @@
 
 #include <cstdint>
 
-// Creates or finds the segment and attaches it. 1 on success, 0 on failure (nothing is then held).
+// Creates or finds the segment and attaches it, clearing stale claims when no other process is attached.
+// 1 on success, 0 on failure.
 int iCreateSharedMemory();
 
-// Detaches the table if attached and removes the segment if one is held.
+// Detaches the table if attached and removes the segment if one is held and no other process uses it.
 void vReleaseClaimTable();
 
 // Stores a service's claimed byte as given, when the device is open and the table attached.

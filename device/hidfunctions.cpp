@@ -1,5 +1,6 @@
 #include "device/hidfunctions.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -89,7 +90,8 @@ bool HidFunctions::bFindAndOpenDevice()
 bool HidFunctions::bOpenDevice(const char *path)
 {
     if (path != nullptr) {
-        vStore(iFd, ::open(path, O_RDWR));
+        // Close-on-exec: a program the application starts must not keep the keyboard open after our close.
+        vStore(iFd, ::open(path, O_RDWR | O_CLOEXEC));
     }
     return tLoad(iFd) >= 0;
 }
@@ -192,7 +194,8 @@ int HidFunctions::Read(unsigned char *out)
     struct hiddev_event events[TROV_READ_MAX_BYTES];
     const ssize_t got = ::read(tLoad(iFd), events, sizeof events);
     if (got < 0) {
-        return static_cast<int>(got);
+        // A signal that interrupts the wait is no device failure: nothing was read, the caller reads again.
+        return errno == EINTR ? 0 : static_cast<int>(got);
     }
     const size_t records = static_cast<size_t>(got) / sizeof events[0];
     int stored = 0;

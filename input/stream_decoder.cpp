@@ -1,13 +1,12 @@
 #include "input/stream_decoder.h"
 
 #include <cstring>
-#include <sys/msg.h>
-#include <unistd.h>
 
 #include "core/scoped_lock.h"
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 #include "input/power_status.h"
+#include "jni/tco_query.h"
 
 namespace {
 
@@ -46,18 +45,6 @@ void vTrackByte(uint8_t byte, uint8_t &length, uint8_t (&buffer)[256])
         buffer[0] = 0;  // a disabled MSR keeps nothing of the swipe
         vStore(length, 0);
     }
-}
-
-// The reply is complete: tell the waiting query, and only a waiting one (the queue id of an earlier
-// query may name another program's queue by now).
-void vPostTcoReply()
-{
-    if (!tLoad(bTcoQueryWaiting)) {
-        return;
-    }
-    msgbuf.mtype = 1;
-    msgbuf.iSenderPid = static_cast<int32_t>(getpid());
-    msgsnd(tLoad(msgID), &msgbuf, sizeof msgbuf.iSenderPid, IPC_NOWAIT);
 }
 
 void vKeyByte(uint8_t byte, KBDATA &pending, unsigned opening)
@@ -173,7 +160,7 @@ void vDecodeByte(uint8_t byte, DecoderState &state, unsigned opening)
     }
     case MARK_TCO_END:
         vCloseFrames();
-        vPostTcoReply();
+        vTcoReplyComplete();
         return;
     default:
         break;

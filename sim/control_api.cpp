@@ -1,6 +1,7 @@
 // The C control API (trovsim.h): argument checks, then the simulator.
 #include <vector>
 
+#include "sim/injected_faults.h"
 #include "sim/simulator.h"
 #include "sim/trovsim.h"
 
@@ -35,7 +36,31 @@ extern "C" {
 
 void trovsim_reset(void)
 {
+    trovsim::injected::disarm_all();
     Simulator::instance().reset();
+}
+
+int trovsim_inject(int call, int skip, int count, int error)
+{
+    if (call < 0 || call >= TROVSIM_CALLS || skip < 0 || count < 0 || error < 0) {
+        return -1;
+    }
+    trovsim::injected::arm(call, skip, count, error);
+    return 0;
+}
+
+long trovsim_injected(int call)
+{
+    return call >= 0 && call < TROVSIM_CALLS ? trovsim::injected::injected(call) : -1;
+}
+
+int trovsim_set_answer_delay(int node, int delay_ms)
+{
+    if (!valid_node(node) || delay_ms < 0) {
+        return -1;
+    }
+    Simulator::instance().set_answer_delay(node, delay_ms);
+    return 0;
 }
 
 int trovsim_set_kind(int node, int kind)

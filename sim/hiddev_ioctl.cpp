@@ -186,6 +186,9 @@ long hiddev_ioctl(HiddevDevice &device, unsigned long request, void *arg, const 
         *static_cast<int *>(arg) = HID_VERSION;
         return 0;
     case TROVSIM_REQ_GDEVINFO:
+        if ((device.faults & TROVSIM_FAULT_GDEVINFO) != 0) {
+            return -EIO;
+        }
         return get_device_info(device, static_cast<hiddev_devinfo *>(arg));
     case TROVSIM_REQ_GSTRING:
         return get_string(device, static_cast<hiddev_string_descriptor *>(arg));

@@ -14,11 +14,16 @@
 #include <fcntl.h>
 #include <linux/hiddev.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
+#include <sys/msg.h>
+#include <sys/shm.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "sim/fd_marks.h"
+#include "sim/injected_faults.h"
 #include "sim/libc_next.h"
 #include "sim/node_paths.h"
 #include "sim/simulator.h"
@@ -26,6 +31,7 @@
 using trovsim::Simulator;
 namespace fd_marks = trovsim::fd_marks;
 namespace next = trovsim::next;
+namespace injected = trovsim::injected;
 
 extern "C" {
 int __open_2(const char *path, int flags);
@@ -171,6 +177,28 @@ bool any_node(const pollfd *fds, nfds_t nfds)
     return false;
 }
 
+bool is_fifo(int fd)
+{
+    struct stat status;
+    return fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
+// Whether an injected fault takes this call instead of the C library; errno is then set.
+bool injected_failure(int call)
+{
+    int error = 0;
+    if (!injected::fails(call, &error)) {
+        return false;
+    }
+    errno = error;
+    return true;
+}
+
+bool injected_fifo_failure(int call, int fd)
+{
+    return injected::armed(call) && is_fifo(fd) && injected_failure(call);
+}
+
 }  // namespace
 
 extern "C" {
@@ -246,7 +274,10 @@ int __openat64_2(int dirfd, const char *path, int flags)
 ssize_t read(int fd, void *buf, size_t count)
 {
     if (fd_marks::get(fd) == fd_marks::NONE) {
-        return next::read(fd, buf, count);
+        return injected_fifo_failure(TROVSIM_CALL_FIFO_READ, fd) ? -1 : next::read(fd, buf, count);
+    }
+    if (injected_failure(TROVSIM_CALL_NODE_READ)) {
+        return -1;
     }
     return read_node(fd, buf, count, plain_read, count);
 }
@@ -254,9 +285,52 @@ ssize_t read(int fd, void *buf, size_t count)
 ssize_t __read_chk(int fd, void *buf, size_t count, size_t buflen)
 {
     if (fd_marks::get(fd) == fd_marks::NONE) {
-        return next::read_chk(fd, buf, count, buflen);
+        return injected_fifo_failure(TROVSIM_CALL_FIFO_READ, fd) ? -1 : next::read_chk(fd, buf, count, buflen);
+    }
+    if (injected_failure(TROVSIM_CALL_NODE_READ)) {
+        return -1;
     }
     return read_node(fd, buf, count, next::read_chk, buflen);
+}
+
+ssize_t write(int fd, const void *buf, size_t count)
+{
+    if (injected::armed(TROVSIM_CALL_FIFO_WRITE) && is_fifo(fd)) {
+        int error = 0;
+        if (injected::fails(TROVSIM_CALL_FIFO_WRITE, &error)) {
+            if (error != 0) {
+                errno = error;
+                return -1;
+            }
+            // A short write: half of the bytes, none of a single one.
+            return count / 2 == 0 ? 0 : next::write(fd, buf, count / 2);
+        }
+    }
+    return next::write(fd, buf, count);
+}
+
+int shmget(key_t key, size_t size, int flags) noexcept
+{
+    return injected_failure(TROVSIM_CALL_SHMGET) ? -1 : next::shmget(key, size, flags);
+}
+
+void *shmat(int id, const void *address, int flags) noexcept
+{
+    return injected_failure(TROVSIM_CALL_SHMAT) ? reinterpret_cast<void *>(-1) : next::shmat(id, address, flags);
+}
+
+int msgget(key_t key, int flags) noexcept
+{
+    return injected_failure(TROVSIM_CALL_MSGGET) ? -1 : next::msgget(key, flags);
+}
+
+int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*body)(void *), void *argument) noexcept
+{
+    int error = 0;
+    if (injected::fails(TROVSIM_CALL_PTHREAD_CREATE, &error)) {
+        return error;
+    }
+    return next::pthread_create(thread, attributes, body, argument);
 }
 
 int close(int fd)
@@ -290,6 +364,9 @@ int poll(struct pollfd *requested, nfds_t nfds, int timeout)
     if (!any_node(fds, nfds)) {
         return next::poll(fds, nfds, timeout);
     }
+    if (injected_failure(TROVSIM_CALL_NODE_POLL)) {
+        return -1;
+    }
     try {
         return poll_nodes(fds, nfds, timeout, plain_poll, 0);
     } catch (...) {
@@ -304,8 +381,33 @@ int __poll_chk(struct pollfd *requested, nfds_t nfds, int timeout, size_t fdslen
     if (fdslen / sizeof *fds < nfds || !any_node(fds, nfds)) {
         return next::poll_chk(fds, nfds, timeout, fdslen);
     }
+    if (injected_failure(TROVSIM_CALL_NODE_POLL)) {
+        return -1;
+    }
     try {
         return poll_nodes(fds, nfds, timeout, plain_poll, fdslen);
+    } catch (...) {
+        errno = ENOMEM;
+        return -1;
+    }
+}
+
+// ppoll on a set holding a node is answered like poll, its time-out rounded up to whole milliseconds.
+// The library passes no signal mask; a caller that does gets the set polled without it.
+int ppoll(struct pollfd *requested, nfds_t nfds, const struct timespec *timeout, const sigset_t *sigmask)
+{
+    pollfd *const fds = readable(requested);
+    if (!any_node(fds, nfds)) {
+        return next::ppoll(fds, nfds, timeout, sigmask);
+    }
+    if (injected_failure(TROVSIM_CALL_NODE_POLL)) {
+        return -1;
+    }
+    const int millis = timeout == nullptr
+                           ? -1
+                           : static_cast<int>(timeout->tv_sec * 1000 + (timeout->tv_nsec + 999999) / 1000000);
+    try {
+        return poll_nodes(fds, nfds, millis, plain_poll, 0);
     } catch (...) {
         errno = ENOMEM;
         return -1;

@@ -1,10 +1,12 @@
 #include "sim/libc_next.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/ipc.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -12,11 +14,13 @@ namespace trovsim::next {
 
 namespace {
 
-enum OtherSymbol { READ = OPEN_SYMBOLS, READ_CHK, CLOSE, IOCTL, POLL, POLL_CHK, SYMBOLS };
+enum OtherSymbol {
+    READ = OPEN_SYMBOLS, READ_CHK, CLOSE, IOCTL, POLL, POLL_CHK, PPOLL, WRITE, SHMGET, SHMAT, MSGGET, PTHREAD_CREATE, SYMBOLS
+};
 
 const char *const NAMES[SYMBOLS] = {"open",   "open64", "__open_2",    "__open64_2", "openat", "openat64",
                                     "__openat_2", "__openat64_2", "read", "__read_chk", "close", "ioctl",
-                                    "poll",   "__poll_chk"};
+                                    "poll",   "__poll_chk", "ppoll", "write", "shmget", "shmat", "msgget", "pthread_create"};
 
 // Zero-initialised: usable before any constructor ran.
 std::atomic<void *> resolved[SYMBOLS];
@@ -131,6 +135,60 @@ int poll_chk(pollfd *fds, nfds_t nfds, int timeout, std::size_t fdslen)
         std::abort();
     }
     return trovsim::next::poll(fds, nfds, timeout);
+}
+
+int ppoll(pollfd *fds, nfds_t nfds, const timespec *timeout, const sigset_t *sigmask)
+{
+    if (auto f = lookup<int (*)(pollfd *, nfds_t, const timespec *, const sigset_t *)>(PPOLL)) {
+        return f(fds, nfds, timeout, sigmask);
+    }
+    // The kernel's call takes the size of the signal set; the C library's sigset_t is larger.
+    return static_cast<int>(syscall(SYS_ppoll, fds, nfds, timeout, sigmask, sigmask == nullptr ? 0 : _NSIG / 8));
+}
+
+ssize_t write(int fd, const void *buf, std::size_t count)
+{
+    if (auto f = lookup<ssize_t (*)(int, const void *, std::size_t)>(WRITE)) {
+        return f(fd, buf, count);
+    }
+    return syscall(SYS_write, fd, buf, count);
+}
+
+// The System V calls are made by the library and the tests only after start-up, so the look-up has
+// finished by then; while it has not, they fail as a kernel without them would.
+int shmget(key_t key, std::size_t size, int flags)
+{
+    if (auto f = lookup<int (*)(key_t, std::size_t, int)>(SHMGET)) {
+        return f(key, size, flags);
+    }
+    errno = ENOSYS;
+    return -1;
+}
+
+void *shmat(int id, const void *address, int flags)
+{
+    if (auto f = lookup<void *(*)(int, const void *, int)>(SHMAT)) {
+        return f(id, address, flags);
+    }
+    errno = ENOSYS;
+    return reinterpret_cast<void *>(-1);
+}
+
+int msgget(key_t key, int flags)
+{
+    if (auto f = lookup<int (*)(key_t, int)>(MSGGET)) {
+        return f(key, flags);
+    }
+    errno = ENOSYS;
+    return -1;
+}
+
+int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*body)(void *), void *argument)
+{
+    if (auto f = lookup<int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *)>(PTHREAD_CREATE)) {
+        return f(thread, attributes, body, argument);
+    }
+    return EAGAIN;
 }
 
 }  // namespace trovsim::next

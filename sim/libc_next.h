@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <poll.h>
+#include <pthread.h>
+#include <csignal>
+#include <ctime>
 #include <sys/types.h>
 
 namespace trovsim::next {
@@ -21,6 +24,12 @@ int close(int fd);
 int ioctl(int fd, unsigned long request, void *arg);
 int poll(pollfd *fds, nfds_t nfds, int timeout);
 int poll_chk(pollfd *fds, nfds_t nfds, int timeout, std::size_t fdslen);
+int ppoll(pollfd *fds, nfds_t nfds, const timespec *timeout, const sigset_t *sigmask);
+ssize_t write(int fd, const void *buf, std::size_t count);
+int shmget(key_t key, std::size_t size, int flags);
+void *shmat(int id, const void *address, int flags);
+int msgget(key_t key, int flags);
+int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*body)(void *), void *argument);
 
 }  // namespace trovsim::next
 

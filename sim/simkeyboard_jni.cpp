@@ -123,6 +123,22 @@ JNIEXPORT jint JNICALL Java_com_trov_jpos_sim_SimKeyboard_setSilent(JNIEnv *, jc
     return trovsim_set_silent(node, silent);
 }
 
+JNIEXPORT jint JNICALL Java_com_trov_jpos_sim_SimKeyboard_setAnswerDelay(JNIEnv *, jclass, jint node, jint delayMs)
+{
+    return trovsim_set_answer_delay(node, delayMs);
+}
+
+JNIEXPORT jint JNICALL Java_com_trov_jpos_sim_SimKeyboard_inject(JNIEnv *, jclass, jint call, jint skip, jint count,
+                                                                 jint error)
+{
+    return trovsim_inject(call, skip, count, error);
+}
+
+JNIEXPORT jlong JNICALL Java_com_trov_jpos_sim_SimKeyboard_injected(JNIEnv *, jclass, jint call)
+{
+    return trovsim_injected(call);
+}
+
 JNIEXPORT jint JNICALL Java_com_trov_jpos_sim_SimKeyboard_sendRaw(JNIEnv *env, jclass, jint node,
                                                                   jbyteArray bytes)
 {

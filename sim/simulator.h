@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -27,6 +28,10 @@ struct Node {
     bool plugged = true;
     Clock::time_point plugged_at{};    // the node path exists from then on
     std::vector<unsigned char> received;
+    int answer_delay_ms = 0;           // the keyboard's answers arrive that late
+    // Answers on their way, in the order the keyboard gave them, each with the time it arrives; an
+    // answer never overtakes an earlier one. Dropped when the node's descriptors die.
+    std::deque<std::pair<Clock::time_point, trovkbd::Bytes>> answers;
     long counts[TROVSIM_REQ_COUNT] = {};
 };
 
@@ -58,6 +63,7 @@ public:
     void set_keylock(int node, int digit);
     void set_tco(int node, int index, const char *digits);
     void set_silent(int node, bool silent);
+    void set_answer_delay(int node, int delay_ms);
     int kind(int node);
     // Keyboard input; -1 when no keyboard sits behind the node.
     int send_input(int node, const trovkbd::Bytes &bytes);
@@ -78,6 +84,8 @@ private:
     void kill_handles(int node);
     int deliver(int node, const trovkbd::Bytes &bytes);
     void keyboard_receives(int node, const HidReport &report);
+    void answer_later(int node, const trovkbd::Bytes &answer);
+    void deliver_due_answers(int node);
     void apply_environment();
 
     std::mutex mutex_;

@@ -116,7 +116,12 @@ void Simulator::keyboard_receives(int node, const HidReport &report)
             n.received.push_back(byte);
             grew = true;
             const trovkbd::Bytes answer = n.parser.feed(byte, n.keyboard);
-            if (!answer.empty()) {
+            if (answer.empty()) {
+                continue;
+            }
+            if (n.answer_delay_ms > 0 || !n.answers.empty()) {
+                answer_later(node, answer);
+            } else {
                 deliver(node, answer);
             }
         }

@@ -2,6 +2,7 @@
 // plugging, and what the tests observe.
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "sim/fd_marks.h"
 #include "sim/libc_next.h"
@@ -73,6 +74,11 @@ void Simulator::make_device(int node)
 
 void Simulator::kill_handles(int node)
 {
+    for (int n = 0; n < TROVSIM_NODES; ++n) {
+        if (node < 0 || n == node) {
+            nodes_[n].answers.clear();  // answers on their way to the old device are lost
+        }
+    }
     for (auto &[fd, handle] : handles_) {
         if (handle.peer >= 0 && (node < 0 || handle.node == node)) {
             // Marked dead before the hang-up shows, so that poll never sees a hang-up on a live mark.
@@ -177,6 +183,49 @@ void Simulator::set_silent(int node, bool silent)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     nodes_[node].keyboard.silent = silent;
+}
+
+void Simulator::set_answer_delay(int node, int delay_ms)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    nodes_[node].answer_delay_ms = delay_ms;
+}
+
+void Simulator::answer_later(int node, const trovkbd::Bytes &answer)
+{
+    Node &n = nodes_[node];
+    // The keyboard works on one command at a time: it starts on this one once it has answered the last.
+    Clock::time_point start = Clock::now();
+    if (!n.answers.empty() && start < n.answers.back().first) {
+        start = n.answers.back().first;
+    }
+    const Clock::time_point due = start + std::chrono::milliseconds(n.answer_delay_ms);
+    const unsigned generation = generation_;
+    try {
+        n.answers.emplace_back(due, answer);
+        std::thread([this, node, due, generation] {
+            std::this_thread::sleep_until(due);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (generation_ == generation) {
+                deliver_due_answers(node);
+            }
+        }).detach();
+    } catch (...) {
+        // No thread to carry them (threads may be refused by an injected fault): they arrive at once.
+        for (const auto &[at, bytes] : n.answers) {
+            deliver(node, bytes);
+        }
+        n.answers.clear();
+    }
+}
+
+void Simulator::deliver_due_answers(int node)
+{
+    std::deque<std::pair<Clock::time_point, trovkbd::Bytes>> &answers = nodes_[node].answers;
+    while (!answers.empty() && answers.front().first <= Clock::now()) {
+        deliver(node, answers.front().second);
+        answers.pop_front();
+    }
 }
 
 int Simulator::kind(int node)

@@ -1,9 +1,11 @@
 /*
  * Control API of the simulated POS keyboard and Linux hiddev driver (libtrovsim.so).
  *
- * The simulator interposes open/ioctl/read/close (and the variants glibc routes them through) for the
- * paths "/dev/usb/hid/hiddev0" to "/dev/usb/hid/hiddev15" and for the descriptors it hands out; every
- * other call goes to the C library untouched. Link it into a test binary, or preload it into a JVM.
+ * The simulator interposes open/ioctl/read/poll/close (and the variants glibc routes them through) for
+ * the paths "/dev/usb/hid/hiddev0" to "/dev/usb/hid/hiddev15" and for the descriptors it hands out; every
+ * other call goes to the C library untouched. It also stands in front of write, shmget, shmat, msgget
+ * and pthread_create, which it passes through unless a fault is injected into them (trovsim_inject).
+ * Link it into a test binary, or preload it into a JVM.
  *
  * Node numbers are 0 to 15. Every function is thread-safe. Functions returning int return 0 on success
  * and -1 on a bad argument unless stated otherwise.
@@ -30,7 +32,22 @@ enum trovsim_fault {
     TROVSIM_FAULT_INITREPORT = 1 << 1,        /* HIDIOCINITREPORT fails with EIO */
     TROVSIM_FAULT_NO_OUTPUT_USAGE = 1 << 2,   /* output report 4 has no vendor output usage 0xFFFA00AB */
     TROVSIM_FAULT_USAGE_LATER_FIELD = 1 << 3, /* output report 4: field 0 holds another usage, field 1 holds 0xFFFA00AB */
-    TROVSIM_FAULT_GREPORT = 1 << 4            /* HIDIOCGREPORT fails with EIO */
+    TROVSIM_FAULT_GREPORT = 1 << 4,           /* HIDIOCGREPORT fails with EIO */
+    TROVSIM_FAULT_GDEVINFO = 1 << 5           /* HIDIOCGDEVINFO fails with EIO, while reads and sends work */
+};
+
+/* Calls of the whole process into which faults can be injected (trovsim_inject). */
+enum trovsim_call {
+    TROVSIM_CALL_NODE_READ = 0,  /* read() of a simulated node's descriptor */
+    TROVSIM_CALL_NODE_POLL,      /* poll() or ppoll() of a set that holds a simulated node's descriptor */
+    TROVSIM_CALL_FIFO_READ,      /* read() of a FIFO or pipe */
+    TROVSIM_CALL_FIFO_WRITE,     /* write() into a FIFO or pipe; error 0 makes it short: half the bytes,
+                                    none of a single byte (the result is then 0) */
+    TROVSIM_CALL_SHMGET,
+    TROVSIM_CALL_SHMAT,
+    TROVSIM_CALL_MSGGET,
+    TROVSIM_CALL_PTHREAD_CREATE, /* fails with the error as its result, no thread started */
+    TROVSIM_CALLS
 };
 
 /* Requests counted per node (trovsim_count). */
@@ -75,6 +92,11 @@ int trovsim_set_identity(int node, unsigned short vendor, unsigned short product
 int trovsim_set_keylock(int node, int digit);                 /* position answered to 0xEF 0x07, 0..9 */
 int trovsim_set_tco(int node, int index, const char *digits); /* reply digits for a TCO query with that index byte */
 int trovsim_set_silent(int node, int silent);                 /* silent: answers nothing, records still */
+/* The keyboard takes delay_ms to answer a command (keylock position, TCO query; 0: at once), one command
+ * at a time: a command that arrives while an earlier answer is still on its way is answered delay_ms
+ * after that one, so answers keep their order. Each answer keeps the delay set when its command
+ * arrived; an answer due after a reset, an unplug or a new device behind the node is lost. */
+int trovsim_set_answer_delay(int node, int delay_ms);
 
 /* Keyboard input. Bytes travel as input reports of four bytes (zero padded), each report delivered as
  * four struct hiddev_event records to every descriptor open on the node; input for a node that nobody
@@ -91,6 +113,14 @@ int trovsim_swipe(int node, const unsigned char *t1, int n1, const unsigned char
  * (the real driver takes about 500 ms); old descriptors stay dead. */
 int trovsim_unplug(int node);
 int trovsim_replug(int node, int delay_ms);
+
+/* Process-wide faults. After `skip` more calls of that kind have passed through, the next `count` fail
+ * with `error` (an errno value: the call returns -1 with errno set, or for pthread_create the error as
+ * its result), without reaching the C library. count 0 disarms. trovsim_reset disarms every kind.
+ * Returns 0, or -1 for a bad argument. */
+int trovsim_inject(int call, int skip, int count, int error);
+/* Faults injected into that kind of call since the last reset, or -1 for a bad kind. */
+long trovsim_injected(int call);
 
 /* Observation. */
 /* Copies up to cap command bytes the keyboard received (in order) into buf; returns the total number

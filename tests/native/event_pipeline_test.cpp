@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "com_trov_jpos_TrovKeylockService.h"
@@ -83,7 +84,10 @@ protected:
 TEST_F(EventPipeline, KeylockTurnAndKeysTravelTheWholeRoad)
 {
     openAll();
-    EXPECT_EQ(0, access(INPUT_FIFO_NAME, F_OK)) << "the reader made the FIFO in the working directory";
+    struct stat fifo;
+    ASSERT_EQ(0, fstat(IOFifo.iFd, &fifo));
+    EXPECT_TRUE(S_ISFIFO(fifo.st_mode)) << "the reader made the FIFO";
+    EXPECT_NE(0, access(INPUT_FIFO_NAME, F_OK)) << "and released its name for the next process";
     vStore(JposData.bKeyboardEnabled, 1);
     trovsim_press_key(0, 0x41, 0);
     trovsim_release_key(0, 0xC8, 1);

@@ -34,6 +34,36 @@ public final class SimKeyboard {
     public static final int FAULT_USAGE_LATER_FIELD = 1 << 3;
     /** HIDIOCGREPORT fails with EIO. */
     public static final int FAULT_GREPORT = 1 << 4;
+    /** HIDIOCGDEVINFO (the presence test) fails with EIO while reads and sends work. */
+    public static final int FAULT_GDEVINFO = 1 << 5;
+
+    /** Calls of the whole process for {@link #inject(int, int, int, int)}: read() of a node. */
+    public static final int CALL_NODE_READ = 0;
+    /** poll() of a set that holds a node. */
+    public static final int CALL_NODE_POLL = 1;
+    /** read() of a FIFO or pipe. */
+    public static final int CALL_FIFO_READ = 2;
+    /** write() into a FIFO or pipe; error 0 makes it short (half the bytes, none of a single byte). */
+    public static final int CALL_FIFO_WRITE = 3;
+    /** shmget(). */
+    public static final int CALL_SHMGET = 4;
+    /** shmat(). */
+    public static final int CALL_SHMAT = 5;
+    /** msgget(). */
+    public static final int CALL_MSGGET = 6;
+    /** pthread_create(), which then returns the error and starts no thread. */
+    public static final int CALL_PTHREAD_CREATE = 7;
+
+    /** errno values for {@link #inject(int, int, int, int)}: interrupted system call. */
+    public static final int EINTR = 4;
+    /** No more threads or resources for now. */
+    public static final int EAGAIN = 11;
+    /** Out of memory. */
+    public static final int ENOMEM = 12;
+    /** Permission denied. */
+    public static final int EACCES = 13;
+    /** No space left (for example, no more System V objects). */
+    public static final int ENOSPC = 28;
 
     /** Request counters for {@link #count(int, int)}. */
     public static final int REQ_OPEN = 0;
@@ -141,6 +171,38 @@ public final class SimKeyboard {
      * @return 0, or -1 for a bad node
      */
     public static native int setSilent(int node, int silent);
+
+    /**
+     * Makes the keyboard take {@code delayMs} to answer a command, one command at a time: a command that
+     * arrives while an earlier answer is on its way is answered that long after it, so answers keep their
+     * order.
+     *
+     * @param node 0 to 15
+     * @param delayMs 0 for at once
+     * @return 0, or -1 for a bad argument
+     */
+    public static native int setAnswerDelay(int node, int delayMs);
+
+    /**
+     * Injects a fault into calls of the whole process: after {@code skip} more calls of that kind have
+     * passed, the next {@code count} fail with {@code error} without reaching the C library.
+     * {@link #reset()} disarms every kind.
+     *
+     * @param call one of the {@code CALL_} constants
+     * @param skip calls to let pass first
+     * @param count calls to fail; 0 disarms
+     * @param error the errno value to fail with (0 for a short FIFO write)
+     * @return 0, or -1 for a bad argument
+     */
+    public static native int inject(int call, int skip, int count, int error);
+
+    /**
+     * Faults injected into a kind of call since the last reset.
+     *
+     * @param call one of the {@code CALL_} constants
+     * @return the number, or -1 for a bad kind
+     */
+    public static native long injected(int call);
 
     /**
      * Sends bytes from the keyboard, packed four to an input report, zero padded.

@@ -96,6 +96,19 @@ class RealDriverTest {
         return Files.exists(Path.of("InputFifo"));
     }
 
+    /** Whether this process holds the FIFO it made, whose name it has released. */
+    private static boolean fifoHeld() throws IOException {
+        try (var fds = Files.list(Path.of("/proc/self/fd"))) {
+            return fds.anyMatch(fd -> {
+                try {
+                    return Files.readSymbolicLink(fd).toString().endsWith("/InputFifo (deleted)");
+                } catch (IOException e) {
+                    return false;  // closed meanwhile
+                }
+            });
+        }
+    }
+
     private static void awaitTrue(java.util.function.BooleanSupplier condition, Duration limit, String what) {
         long end = System.nanoTime() + limit.toNanos();
         while (!condition.getAsBoolean()) {
@@ -125,7 +138,8 @@ class RealDriverTest {
         assertEquals(ServiceState.IDLE, keylock.getState());
         String id = claimTableId();
         assertTrue(id != null, "the first open creates the claim table");
-        assertTrue(fifoExists(), "the reader made its FIFO in the working directory");
+        assertTrue(fifoHeld(), "the reader made its FIFO in the working directory");
+        assertFalse(fifoExists(), "and released the name for the next process");
         keylock.close();
         // In a freshly booted system the first System V segment gets the id 0.
         assertFalse(claimTableExists(), "the last close removes the claim table (it had the System V id " + id + ")");
