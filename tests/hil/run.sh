@@ -33,8 +33,9 @@ if [ -z "${HIL_KERNEL:-}" ] && [ ! -d "$root/build/hil/kernel/$kv" ] \
   [ -n "$newest" ] && kv=${newest#linux-image-}
 fi
 started=$(date +%s)
-# The guest's modules; hid_generic is needed for the hiddev node, the rest for gadget and 9p.
-modules=(configfs dummy_hcd libcomposite usb_f_hid usbhid hid_generic virtio_pci 9pnet_virtio 9p)
+# The guest's modules; hid_generic is needed for the hiddev node, overlay for the writable i386 tree,
+# the rest for gadget and 9p. tests/hil/guest/init loads them in this order.
+modules=(configfs dummy_hcd libcomposite usb_f_hid usbhid hid_generic virtio_pci 9pnet_virtio 9p overlay)
 
 fail_setup() {
   echo "real-driver tier: FAILED, the VM could not be run: $*" >&2
