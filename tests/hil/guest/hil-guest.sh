@@ -55,7 +55,8 @@ fi
 if [ -n "$BUILD32" ]; then
   export TROV_I386_MODE=native
   /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { say "this kernel does not run 32-bit programs"; finish 17; }
-  step "i386 ctest" ctest-i386.log ctest --test-dir "$BUILD32" --output-on-failure --timeout 900
+  step "i386 ctest" ctest-i386.log ctest --test-dir "$BUILD32" --output-on-failure --timeout 1800
+  cp "$BUILD32/jvm-tests.log" "$OUT/jvm-tests-i386.log" 2>/dev/null
   # The native tests under memcheck, in a working directory of their own (the library makes its FIFO
   # there): a block definitely lost fails the step. The two tests that fork
   # are left out: their children end with _exit while the parent's threads hold heap blocks the child
@@ -109,12 +110,13 @@ step "driver facts" driver-facts.log env HIL_FW_CONTROL=/tmp/firmware.control HI
 mkdir -p /tmp/work && cd /tmp/work || finish 16
 scenarios() {
   java=$1 build=$2
-  timeout 900 "$java" -Xcheck:jni -Dtrov.test.keyboard=firmware \
+  timeout 1500 "$java" -Xcheck:jni -Dtrov.test.keyboard=firmware \
     -Dtrov.hil.control=/tmp/firmware.control -Dtrov.hil.log=/tmp/firmware.log \
     "-Djava.library.path=$build" "-Dtrov.test.build=$build" \
     -cp "$JUNIT:$build/TrovJPOS.jar:$build/trovsim.jar:$build/trov-tests.jar" \
     org.junit.platform.console.ConsoleLauncher --disable-banner --disable-ansi-colors --details=tree \
-    --fail-if-no-tests --select-package=com.trov.jpos
+    --fail-if-no-tests --select-package=com.trov.jpos --config=junit.jupiter.execution.timeout.default=5m \
+    --config=junit.jupiter.execution.timeout.thread.mode.default=SEPARATE_THREAD
 }
 step "x86_64 scenarios" junit-x86_64.log scenarios "$JAVA" "$BUILD"
 [ -n "$BUILD32" ] && step "i386 scenarios" junit-i386.log scenarios "$JAVA32" "$BUILD32"
