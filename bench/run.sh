@@ -6,14 +6,18 @@
 #   bench/run.sh [name=value...]          x86_64, with the java on PATH (or $JAVA)
 #   bench/run.sh --i386 [name=value...]   the 32-bit build with the i386 JVM (under qemu-i386 where the
 #                                         kernel cannot run 32-bit programs; interpreted there)
+#   bench/run.sh --vm [name=value...]     the 32-bit build with the i386 JVM in its normal mode, natively
+#                                         in the VM of tests/hil/run.sh (amd64 kernel, software emulation)
 #
 # The library's claim table is System V shared memory with a fixed key, so do not run this while the
 # test suite runs on the same machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 arch=x86_64
-if [ "${1:-}" = "--i386" ]; then
+where=here
+if [ "${1:-}" = "--i386" ] || [ "${1:-}" = "--vm" ]; then
   arch=i386
+  [ "$1" = "--vm" ] && where=vm
   shift
 fi
 
@@ -26,6 +30,13 @@ else
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i386-linux.cmake" >/dev/null
 fi
 cmake --build "$build" -j"$(nproc)" --target TrovJPOS trovsim trovbench trov_bench_jar >/dev/null
+
+if [ "$where" = vm ]; then
+  HIL_BENCH="$build" HIL_BENCH_ARGS="$*" "$root/tests/hil/run.sh" >"$root/build/bench-vm.log" 2>&1 \
+    || { cat "$root/build/bench-vm.log"; exit 1; }
+  cat "$root/build/hil/out/bench.log"
+  exit 0
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -18,17 +18,21 @@ if [ -n "$launcher" ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
 fi
 props=("${jvm_options[@]}" -Xcheck:jni "-Djava.library.path=$build" "-Dtrov.test.build=$build"
        "-Dtrov.test.launcher=$launcher" "-Dtrov.test.jvmOptions=${jvm_options[*]}")
+# A test that never returns fails after 5 minutes, named, and the others still run: far beyond what any
+# test takes, also in the VM's software emulation.
+guard=(--config=junit.jupiter.execution.timeout.default=5m
+       --config=junit.jupiter.execution.timeout.thread.mode.default=SEPARATE_THREAD)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
 if [ -n "$launcher" ]; then
   TROV_GUEST_ENV="LD_PRELOAD=$build/libtrovsim.so" "$launcher" "$java" "${props[@]}" -cp "$junit:$cp" \
-    org.junit.platform.console.ConsoleLauncher --disable-banner --details=tree --fail-if-no-tests \
+    org.junit.platform.console.ConsoleLauncher --disable-banner --details=tree --fail-if-no-tests "${guard[@]}" \
     --select-package=com.trov.jpos >"$log" 2>&1
 else
   LD_PRELOAD="$build/libtrovsim.so" "$java" "${props[@]}" -cp "$junit:$cp" \
-    org.junit.platform.console.ConsoleLauncher --disable-banner --details=tree --fail-if-no-tests \
+    org.junit.platform.console.ConsoleLauncher --disable-banner --details=tree --fail-if-no-tests "${guard[@]}" \
     --select-package=com.trov.jpos >"$log" 2>&1
 fi
 rc=$?

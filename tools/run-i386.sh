@@ -1,6 +1,8 @@
 #!/bin/bash
 # Runs a 32-bit x86 program: directly where the kernel executes i386 binaries, otherwise under qemu-i386
-# (some sandboxed kernels refuse 32-bit executables with "Exec format error").
+# (some sandboxed kernels refuse 32-bit executables with "Exec format error"). qemu-i386 is the quick
+# local fallback; the i386 verdict of ./tools/test.sh comes from the VM (tests/hil/run.sh), which sets
+# TROV_I386_MODE=native.
 # Environment meant for the program only (for example LD_PRELOAD of a 32-bit library) is passed in
 # TROV_GUEST_ENV as a space-separated list of NAME=VALUE words, so that it never reaches qemu itself.
 set -u

@@ -1,19 +1,28 @@
 #!/bin/bash
-# The real-driver tier: the library in a real JVM against the real Linux usbhid/hiddev driver. Boots
-# Debian's kernel under qemu (TCG) with the host's root mounted read-only over virtio-9p; in the VM a
-# configfs HID gadget on dummy_hcd is the keyboard's end of a USB cable, trovkbd-firmware (sim/firmware)
-# plays its firmware, and RealDriverTest (JUnit, tests/hil/java) drives the four services through
-# their public API. One boot runs every scenario.
+# The VM tier: the library in a real JVM against the real Linux usbhid/hiddev driver, and the 32-bit
+# target run natively. Boots Debian's amd64 kernel (which runs 32-bit programs natively) under qemu with
+# the host's root mounted read-only over virtio-9p; in the VM a configfs HID gadget on dummy_hcd is the
+# keyboard's end of a USB cable, trovkbd-firmware (sim/firmware) plays its firmware, and the JVM
+# scenarios of tests/java/e2e drive the four services through their public API against it
+# (-Dtrov.test.keyboard=firmware). One boot runs everything: with an i386 build also the 32-bit tests
+# (its ctest, a valgrind leak check of its native tests, the scenarios with the 32-bit JVM and library).
 #
-# Usage: tests/hil/run.sh [BUILD_DIR]    BUILD_DIR: a built x86_64 tree (default build/gcc-x86_64)
+# Usage: tests/hil/run.sh [BUILD_X86_64 [BUILD_I386]]
+#   BUILD_X86_64  a built x86_64 tree (default build/gcc-x86_64)
+#   BUILD_I386    a built i386 tree (cmake/i386-linux.cmake); its tests run in the VM
+# With HIL_BENCH naming an i386 tree with the benchmark built (bench/run.sh --vm), the VM runs only the
+# benchmark there, with the options in HIL_BENCH_ARGS, and leaves its figures in build/hil/out/bench.log.
 # Exit: 0 passed; 1 a test in the VM failed (the guest's logs are shown); 2 the VM could not be
 # prepared or did not report (missing tool, kernel package not fetched, boot failure, time-out).
-# Environment: HIL_TIMEOUT (seconds for the whole VM run, default 600); HIL_KERNEL (a Debian kernel
-# version such as 6.1.0-57-amd64, default that one or the newest 6.1 kernel of the mirror).
+# Environment: HIL_TIMEOUT (seconds for the whole VM run, default 3000); HIL_KERNEL (a Debian kernel
+# version such as 6.1.0-57-amd64, default that one or the newest 6.1 kernel of the mirror); HIL_ACCEL
+# (tcg, the default: software emulation; or kvm, for a host whose KVM runs this kernel; the nested KVM of
+# the machines CI runs on fails on the kernel's first cmpxchg16b).
 # Everything it makes goes to build/hil/; the kernel package is fetched once into build/hil/kernel.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/gcc-x86_64}
+build32=${2:-}
 hil=$root/build/hil
 # The kernel the recipe was verified with; Debian's mirror keeps only its current 6.1 kernels, so when
 # that one is gone from it, the newest 6.1 kernel it has is taken instead (HIL_KERNEL names one).
@@ -24,8 +33,9 @@ if [ -z "${HIL_KERNEL:-}" ] && [ ! -d "$root/build/hil/kernel/$kv" ] \
   [ -n "$newest" ] && kv=${newest#linux-image-}
 fi
 started=$(date +%s)
-# The guest's modules; hid_generic is needed for the hiddev node, the rest for gadget and 9p.
-modules=(configfs dummy_hcd libcomposite usb_f_hid usbhid hid_generic virtio_pci 9pnet_virtio 9p)
+# The guest's modules; hid_generic is needed for the hiddev node, overlay for the writable i386 tree,
+# the rest for gadget and 9p. tests/hil/guest/init loads them in this order.
+modules=(configfs dummy_hcd libcomposite usb_f_hid usbhid hid_generic virtio_pci 9pnet_virtio 9p overlay)
 
 fail_setup() {
   echo "real-driver tier: FAILED, the VM could not be run: $*" >&2
@@ -39,15 +49,37 @@ done
 dpkg-query -W -f='${Status}' busybox-static 2>/dev/null | grep -q "install ok installed" \
   || fail_setup "busybox-static is missing (tools/install-deps.sh tests installs it)"
 busybox=/bin/busybox
-[ -d "$build" ] && build=$(cd "$build" && pwd)
 # The VM sees the host's root, with its own tmpfs on /tmp and /run, and the repository shared apart.
-case "$build" in
-  "$root"/*) ;;
-  /tmp/* | /run/* | /dev/* | /proc/* | /sys/*) fail_setup "$build is out of the VM's sight: use a build directory in the repository" ;;
-esac
-for f in libTrovJPOS.so TrovJPOS.jar; do
-  [ -f "$build/$f" ] || fail_setup "$build/$f is missing: build the x86_64 tree first"
-done
+visible() {
+  case "$1" in
+    "$root"/*) ;;
+    /tmp/* | /run/* | /dev/* | /proc/* | /sys/*) fail_setup "$1 is out of the VM's sight: use a build directory in the repository" ;;
+  esac
+}
+bench=${HIL_BENCH:-}
+java32=
+if [ -n "$bench" ]; then
+  bench=$(cd "$bench" && pwd) && visible "$bench"
+  build= build32=
+  java32=$(sed -n 's/^TROV_TARGET_JAVA:FILEPATH=//p' "$bench/CMakeCache.txt")
+  [ -x "$java32" ] || fail_setup "$bench is no i386 tree (no TROV_TARGET_JAVA)"
+else
+  [ -d "$build" ] && build=$(cd "$build" && pwd)
+  visible "$build"
+  for f in libTrovJPOS.so TrovJPOS.jar trovsim.jar trov-tests.jar; do
+    [ -f "$build/$f" ] || fail_setup "$build/$f is missing: build the x86_64 tree first"
+  done
+fi
+if [ -n "$build32" ]; then
+  [ -d "$build32" ] && build32=$(cd "$build32" && pwd)
+  visible "$build32"
+  for f in libTrovJPOS.so TrovJPOS.jar trovsim.jar trov-tests.jar CTestTestfile.cmake; do
+    [ -f "$build32/$f" ] || fail_setup "$build32/$f is missing: build the i386 tree first"
+  done
+  java32=$(sed -n 's/^TROV_TARGET_JAVA:FILEPATH=//p' "$build32/CMakeCache.txt")
+  [ -x "$java32" ] || fail_setup "the i386 tree names no 32-bit JVM (TROV_TARGET_JAVA)"
+  command -v valgrind >/dev/null || fail_setup "'valgrind' is missing (tools/install-deps.sh tests installs it)"
+fi
 junit=/usr/share/java/junit-platform-console-standalone.jar
 [ -f "$junit" ] || fail_setup "$junit is missing (Debian's junit5 package)"
 java_bin=$(readlink -f "$(command -v java)")
@@ -84,16 +116,12 @@ if [ ! -s "$vmlinux" ]; then
   [ -s "$vmlinux.part" ] && mv "$vmlinux.part" "$vmlinux" || fail_setup "cannot unpack vmlinuz-$kv"
 fi
 
-# -- the firmware, the test classes, the initramfs ---------------------------------------------------
+# -- the firmware and the initramfs ---------------------------------------------------
 cmake -S "$root/sim/firmware" -B "$hil/firmware" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$hil/firmware.build.log" 2>&1 \
   && cmake --build "$hil/firmware" -j"$(nproc)" >>"$hil/firmware.build.log" 2>&1 \
   || { tail -n 40 "$hil/firmware.build.log"; fail_setup "the firmware did not build"; }
 (cd "$hil/firmware" && ctest --output-on-failure >"$hil/firmware.tests.log" 2>&1) \
   || { cat "$hil/firmware.tests.log"; echo "real-driver tier: FAILED, the firmware's own tests failed"; exit 1; }
-
-rm -rf "$hil/classes"
-javac --release 17 -Xlint:all -Werror -encoding UTF-8 -cp "$junit:$build/TrovJPOS.jar" -d "$hil/classes" \
-  "$root"/tests/hil/java/com/trov/jpos/hil/*.java || fail_setup "the test classes did not compile"
 
 initramfs=$hil/initramfs
 rm -rf "$initramfs" && mkdir -p "$initramfs"/{bin,sbin,proc,sys,dev,tmp,host,lib/modules/$kv} || fail_setup "initramfs"
@@ -117,7 +145,10 @@ out=$hil/out
 rm -rf "$out" && mkdir -p "$out"
 cat >"$out/guest.env" <<ENV
 BUILD='$build'
-CLASSES='$hil/classes'
+BUILD32='$build32'
+JAVA32='$java32'
+BENCH32='$bench'
+BENCH_ARGS='${HIL_BENCH_ARGS:-}'
 FIRMWARE='$hil/firmware/trovkbd-firmware'
 DRIVER_FACTS='$hil/firmware/trovkbd_driver_facts'
 JAVA='$java_bin'
@@ -129,15 +160,21 @@ ENV
 #   95 01  09 ab  91 02  c0
 printf '\x06\xfa\xff\x09\xa5\xa1\x01\x85\x04\x15\x80\x25\x7f\x75\x08\x95\x04\x09\xa6\x09\xa7\x09\xa8\x09\xa9\x81\x02\x95\x01\x09\xab\x91\x02\xc0' \
   >"$out/report-desc.bin"
-echo "real-driver tier: prepared in $(($(date +%s) - started)) s; booting the VM"
+echo "real-driver tier: prepared in $(($(date +%s) - started)) s"
 
 # -- the VM ------------------------------------------------------------------------------------------
-# TCG: the stock Debian kernel does not boot under this host's KVM.
+accel=${HIL_ACCEL:-tcg}
+case "$accel" in
+  kvm) accel_options=(-accel kvm -cpu host) ;;
+  tcg) accel_options=(-accel tcg,thread=multi -cpu max) ;;
+  *) fail_setup "HIL_ACCEL: $accel is neither tcg nor kvm" ;;
+esac
+echo "real-driver tier: booting the VM ($accel)"
 booted=$(date +%s)
-timeout "${HIL_TIMEOUT:-600}" qemu-system-x86_64 -accel tcg,thread=multi -cpu max -m 1536 -smp 2 \
+timeout "${HIL_TIMEOUT:-3000}" qemu-system-x86_64 "${accel_options[@]}" -m 1536 -smp 2 \
   -nodefaults -no-user-config -machine q35 -display none -no-reboot -serial stdio \
   -kernel "$vmlinux" -initrd "$hil/initramfs.cpio.gz" \
-  -append "console=ttyS0 quiet panic=-1 hilrepo=$root hilscript=$root/tests/hil/guest/hil-guest.sh" \
+  -append "console=ttyS0 quiet panic=-1 hilrepo=$root hilbuild32=$build32 hilscript=$root/tests/hil/guest/hil-guest.sh" \
   -fsdev local,id=hostroot,path=/,security_model=none,readonly=on,multidevs=remap \
   -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
   -fsdev "local,id=hilrepo,path=$root,security_model=none,readonly=on,multidevs=remap" \
@@ -157,17 +194,24 @@ show() {
   done
 }
 if [ -z "$rc" ]; then
-  show "$hil/console.log" "$out/guest.log" "$out/junit.log"
+  show "$hil/console.log" "$out/guest.log" "$out/steps.log"
   fail_setup "the VM gave no verdict (qemu exit $qemu_rc after $ran s; 124 is the time-out)"
 fi
+# One line per step of the guest: "STEP rc=N Ss LOG".
 if [ "$rc" != 0 ]; then
-  show "$out/guest.log" "$out/driver-facts.log" "$out/junit.log" "$out/firmware.stderr"
+  show "$out/guest.log" "$out/firmware.stderr"
+  while read -r step step_rc _ log; do
+    [ "$step_rc" = rc=0 ] || show "$out/$log"
+  done <"$out/steps.log"
   for f in firmware.log dmesg.log; do
     echo "----- ${out#"$root"/}/$f (last 80 lines)"
     tail -n 80 "$out/$f" 2>/dev/null
   done
+  echo "----- steps"
+  cat "$out/steps.log"
   echo "real-driver tier: FAILED in the VM (guest rc $rc, VM ran $ran s; the console is in ${hil#"$root"/}/console.log)"
   exit 1
 fi
-grep -E '^\[ +(OK|FAILED) +\]|\(\)|tests (successful|failed)' "$out/driver-facts.log" "$out/junit.log" | sed "s|^${out}/||"
-echo "real-driver tier: passed (VM ran $ran s, $(($(date +%s) - started)) s in all; logs in ${out#"$root"/})"
+grep -hE 'tests (successful|failed|skipped)|tests passed|ERROR SUMMARY|definitely lost' "$out"/*.log | sed 's/^ *//' | sort | uniq -c
+cat "$out/steps.log"
+echo "real-driver tier: passed ($accel; VM ran $ran s, $(($(date +%s) - started)) s in all; logs in ${out#"$root"/})"

@@ -227,6 +227,7 @@ TEST_F(EventPipeline, PowerOffOnALibraryThreadShutsDownWithoutJoiningItself)
         standIn.started = true;  // the shutdown detaches the thread; the test never joins it
         ASSERT_TRUE(waitUntil([&] { return standIn.returned.load(); }, 5s)) << "the shutdown hung on its own thread";
         expectShutDown();
+        ASSERT_FALSE(jni.calls().empty());
         EXPECT_EQ(status(2004), jni.calls().back());
     }
 }

@@ -1,14 +1,36 @@
 #!/bin/sh
-# Guest side of the real-driver tier, run in the VM chrooted into the host's root (read-only; /tmp and
-# /run are the VM's tmpfs). Makes a configfs HID gadget with the keyboard's report descriptor, starts
+# Guest side of the VM tier, run in the VM chrooted into the host's root (read-only; /tmp and /run are
+# the VM's tmpfs; the i386 build tree is writable). With an i386 tree it first runs that tree's tests
+# natively (this kernel runs 32-bit programs): its ctest (native tests, exports, the JVM tests against the
+# simulator with the 32-bit JVM in its normal mode, the tool and example tests) and a valgrind leak check
+# of its native tests. Then it makes a configfs HID gadget with the keyboard's report descriptor, starts
 # trovkbd-firmware on it (which plugs the cable in: dummy_hcd's host side then binds usbhid and makes
-# the hiddev node), runs RealDriverTest in a real JVM, and leaves every log in the output directory.
+# the hiddev node), checks what the driver answers, and runs the JVM scenarios against the firmware with
+# the x86_64 JVM and library, then with the 32-bit ones. Every log goes to the output directory; each
+# step leaves one line "STEP rc=N Ss LOG" in steps.log there.
 # Argument: the output directory, holding guest.env (paths, written by run.sh) and report-desc.bin.
 set -u
 OUT=$1
 . "$OUT/guest.env"
 up() { cut -d' ' -f1 /proc/uptime; }
 say() { echo "HIL: $* (uptime $(up)s)"; }
+RC=0
+# step NAME LOG COMMAND...: runs the command with its output in LOG, records its result.
+step() {
+  name=$1 log=$2
+  shift 2
+  say "$name"
+  begin=$(cut -d. -f1 /proc/uptime)
+  "$@" >"$OUT/$log" 2>&1
+  step_rc=$?
+  if [ $step_rc -eq 0 ] && grep -q -E '^WARNING|WARNING in native method|FATAL ERROR in native method' "$OUT/$log"; then
+    echo "the JNI checker printed warnings" >>"$OUT/$log"
+    step_rc=1
+  fi
+  echo "$name rc=$step_rc $(($(cut -d. -f1 /proc/uptime) - begin))s $log" >>"$OUT/steps.log"
+  say "$name rc=$step_rc"
+  [ $step_rc -ne 0 ] && [ $RC -eq 0 ] && RC=$step_rc
+}
 finish() {
   [ -n "${FW_PID:-}" ] && kill "$FW_PID" 2>/dev/null
   cp /tmp/firmware.log "$OUT/firmware.log" 2>/dev/null
@@ -16,6 +38,33 @@ finish() {
   say "guest done, rc=$1"
   exit "$1"
 }
+: >"$OUT/steps.log"
+
+# The benchmark alone (bench/run.sh --vm), with the 32-bit JVM; the library makes its FIFO in the
+# working directory.
+if [ -n "$BENCH32" ]; then
+  mkdir -p /tmp/bench && cd /tmp/bench || finish 16
+  # shellcheck disable=SC2086
+  step "i386 benchmark" bench.log env "LD_PRELOAD=$BENCH32/libtrovsim.so:$BENCH32/libtrovbench.so" "$JAVA32" \
+    "-Djava.library.path=$BENCH32" -cp "$BENCH32/TrovJPOS.jar:$BENCH32/trovsim.jar:$BENCH32/trov-bench.jar" \
+    com.trov.jpos.bench.KeyboardPipelineBench $BENCH_ARGS
+  finish $RC
+fi
+
+# -- the 32-bit target, natively, before any keyboard is plugged in (the tool's tests expect none) -----
+if [ -n "$BUILD32" ]; then
+  export TROV_I386_MODE=native
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { say "this kernel does not run 32-bit programs"; finish 17; }
+  step "i386 ctest" ctest-i386.log ctest --test-dir "$BUILD32" --output-on-failure --timeout 1800
+  cp "$BUILD32/jvm-tests.log" "$OUT/jvm-tests-i386.log" 2>/dev/null
+  # The native tests under memcheck, in a working directory of their own (the library makes its FIFO
+  # there): a block definitely lost fails the step. The two tests that fork
+  # are left out: their children end with _exit while the parent's threads hold heap blocks the child
+  # cannot reach, which memcheck counts as the child's leaks (and then fails the child).
+  mkdir -p /tmp/valgrind && cd /tmp/valgrind || finish 16
+  step "i386 valgrind" valgrind-i386.log valgrind --leak-check=full --errors-for-leak-kinds=definite \
+    --error-exitcode=1 "$BUILD32/trov_native_tests" --gtest_color=no --gtest_filter='-*AnotherProcess*' 
+fi
 
 G=/sys/kernel/config/usb_gadget/trovkbd
 F=$G/functions/hid.keyboard
@@ -53,25 +102,22 @@ grep -q '^ready' /tmp/firmware.log || { cat /tmp/firmware.log; finish 15; }
 say "firmware ready: $(grep '^plugged' /tmp/firmware.log); $(ls -l /dev/usb/hid/ | tail -n +2)"
 
 # What the kernel's hiddev driver answers, request by request, before the library meets it.
-say "driver facts"
-HIL_FW_CONTROL=/tmp/firmware.control HIL_FW_LOG=/tmp/firmware.log timeout 300 "$DRIVER_FACTS" --gtest_color=no \
-  >"$OUT/driver-facts.log" 2>&1
-facts_rc=$?
-say "driver facts rc=$facts_rc"
+step "driver facts" driver-facts.log env HIL_FW_CONTROL=/tmp/firmware.control HIL_FW_LOG=/tmp/firmware.log \
+  timeout 300 "$DRIVER_FACTS" --gtest_color=no
 
-# The library makes its FIFO in the working directory.
+# The scenarios against the firmware, in the JVM's normal mode, with the JNI checker. The library makes
+# its FIFO in the working directory.
 mkdir -p /tmp/work && cd /tmp/work || finish 16
-say "JVM starts"
-timeout 400 "$JAVA" -XX:-UsePerfData -XX:TieredStopAtLevel=1 -Xcheck:jni \
-  "-Djava.library.path=$BUILD" -Dtrov.hil.control=/tmp/firmware.control -Dtrov.hil.log=/tmp/firmware.log \
-  -cp "$JUNIT:$BUILD/TrovJPOS.jar:$CLASSES" org.junit.platform.console.ConsoleLauncher \
-  --disable-banner --disable-ansi-colors --details=tree --fail-if-no-tests --select-class=com.trov.jpos.hil.RealDriverTest \
-  >"$OUT/junit.log" 2>&1
-rc=$?
-say "JVM ended, rc=$rc"
-if grep -n -E '^WARNING|WARNING in native method|FATAL ERROR in native method' "$OUT/junit.log"; then
-  say "the JNI checker printed warnings"
-  [ $rc -eq 0 ] && rc=1
-fi
-[ $rc -eq 0 ] && [ $facts_rc -ne 0 ] && rc=$facts_rc
-finish $rc
+scenarios() {
+  java=$1 build=$2
+  timeout 1500 "$java" -Xcheck:jni -Dtrov.test.keyboard=firmware \
+    -Dtrov.hil.control=/tmp/firmware.control -Dtrov.hil.log=/tmp/firmware.log \
+    "-Djava.library.path=$build" "-Dtrov.test.build=$build" \
+    -cp "$JUNIT:$build/TrovJPOS.jar:$build/trovsim.jar:$build/trov-tests.jar" \
+    org.junit.platform.console.ConsoleLauncher --disable-banner --disable-ansi-colors --details=tree \
+    --fail-if-no-tests --select-package=com.trov.jpos --config=junit.jupiter.execution.timeout.default=5m \
+    --config=junit.jupiter.execution.timeout.thread.mode.default=SEPARATE_THREAD
+}
+step "x86_64 scenarios" junit-x86_64.log scenarios "$JAVA" "$BUILD"
+[ -n "$BUILD32" ] && step "i386 scenarios" junit-i386.log scenarios "$JAVA32" "$BUILD32"
+finish $RC

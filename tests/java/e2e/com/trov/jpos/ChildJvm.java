@@ -6,6 +6,8 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.File;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.TimeUnit;
@@ -47,12 +49,21 @@ final class ChildJvm {
             builder.environment().put("TROV_GUEST_ENV", "LD_PRELOAD=" + preload);
             builder.environment().remove("LD_PRELOAD");
         }
-        Process child = builder.start();
-        byte[] output = child.getInputStream().readAllBytes();
-        assertTrue(child.waitFor(120, TimeUnit.SECONDS), "the child JVM did not end");
-        String text = new String(output, StandardCharsets.UTF_8);
-        assertEquals(0, child.exitValue(), "the child JVM failed:\n" + text);
-        assertFalse(text.contains("WARNING"), "the JNI checker complained in the child:\n" + text);
-        return text;
+        // The output goes to a file, so that a child that never ends cannot block the test on its pipe.
+        Path output = Files.createTempFile("child-jvm", ".log");
+        try {
+            Process child = builder.redirectOutput(output.toFile()).start();
+            boolean ended = child.waitFor(120, TimeUnit.SECONDS);
+            if (!ended) {
+                child.destroyForcibly().waitFor(10, TimeUnit.SECONDS);
+            }
+            String text = Files.readString(output, StandardCharsets.UTF_8);
+            assertTrue(ended, "the child JVM did not end within 120 s:\n" + text);
+            assertEquals(0, child.exitValue(), "the child JVM failed:\n" + text);
+            assertFalse(text.contains("WARNING"), "the JNI checker complained in the child:\n" + text);
+            return text;
+        } finally {
+            Files.deleteIfExists(output);
+        }
     }
 }

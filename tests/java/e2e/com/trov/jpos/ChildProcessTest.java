@@ -13,7 +13,7 @@ import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 
 /** A program the application starts while the services are open gets none of the library's descriptors. */
-class ChildProcessTest extends SimulatedKeyboardFixture {
+class ChildProcessTest extends KeyboardFixture {
     private static final long O_CLOEXEC = 02000000;
 
     @Test

@@ -9,7 +9,7 @@ import static org.junit.jupiter.api.Assumptions.assumeTrue;
 import org.junit.jupiter.api.Test;
 
 /** The claim table as another process sees it: byte 0 keylock, 1 MSR, 2 POS keyboard, 3 tone. */
-class ClaimTableTest extends SimulatedKeyboardFixture {
+class ClaimTableTest extends KeyboardFixture {
     private static final int KEYBOARD = 2;
 
     @Test

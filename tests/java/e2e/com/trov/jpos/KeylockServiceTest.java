@@ -6,73 +6,74 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import com.trov.jpos.sim.SimKeyboard;
-import java.util.ArrayList;
-import java.util.List;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import org.junit.jupiter.api.Test;
 
-/** The keylock service in a real JVM, against the simulated keyboard preloaded into this process. */
-class KeylockServiceTest {
-    private final List<TrovService> opened = new ArrayList<>();
+/** The keylock service's life: finding the keyboard, the claim table, the FIFO and the device's descriptor. */
+class KeylockServiceTest extends KeyboardFixture {
 
-    @BeforeEach
-    void absentKeyboard() throws Exception {
-        SimKeyboard.reset();
-        assertFalse(ClaimSegment.exists(), "a claim segment is left over from an earlier run");
+    private static boolean fifoExists() {
+        return Files.exists(Path.of("InputFifo"));
     }
 
-    @AfterEach
-    void closeEverything() {
-        opened.forEach(TrovService::close);
-        SimKeyboard.reset();
-    }
-
-    private TrovKeylockService keylock() {
-        TrovKeylockService service = new TrovKeylockService();
-        opened.add(service);
-        return service;
+    /** Whether this process holds the FIFO it made, whose name it has released. */
+    private static boolean fifoHeld() throws java.io.IOException {
+        try (var fds = Files.list(Path.of("/proc/self/fd"))) {
+            return fds.anyMatch(fd -> {
+                try {
+                    return Files.readSymbolicLink(fd).toString().endsWith("/InputFifo (deleted)");
+                } catch (java.io.IOException e) {
+                    return false;  // closed meanwhile
+                }
+            });
+        }
     }
 
     @Test
-    void openWithoutKeyboardFailsWithNoService() {
+    void theKeyboardIsFoundOnlyWhilePluggedIn() throws Exception {
+        KEYBOARD.unplug();
         TrovKeylockService service = keylock();
         TrovException e = assertThrows(TrovException.class, service::open);
         assertEquals(TrovConst.JPOS_E_NOSERVICE, e.getErrorCode());
         assertTrue(e.getMessage().contains("no POS keyboard was found"), e.getMessage());
         assertEquals(ServiceState.CLOSED, service.getState());
         assertEquals(TrovConst.JPOS_E_NOSERVICE, service.OpenKeylock(), "the native result itself");
+        assertFalse(ClaimSegment.exists(), "a failed open leaves no claim table");
+
+        KEYBOARD.replug();
+        service.open();
+        assertEquals(ServiceState.IDLE, service.getState());
     }
 
     @Test
-    void openClaimEnableSendsThePositionRequestAndCloseRemovesTheClaimTable() throws Exception {
-        SimKeyboard.plugKeyboard(0);
+    void openClaimEnableSendsThePositionRequestAndCloseReleasesEverything() throws Exception {
         TrovKeylockService service = keylock();
         service.open();
         assertTrue(ClaimSegment.exists(), "the first open creates the claim table");
+        assertTrue(fifoHeld(), "the reader made its FIFO in the working directory");
+        assertFalse(fifoExists(), "and released the name for the next process");
         service.claim();
         assertTrue(service.isKeylockClaimed(), "the claim reaches the shared table");
         service.setDeviceEnabled(true);
-
-        SimKeyboard.waitReceived(0, 2, 2000);
-        assertArrayEquals(new byte[] {(byte) 0xEF, 0x07}, SimKeyboard.received(0));
+        assertArrayEquals(bytes(0xEF, 0x07), receivedAtLeast(2));
 
         service.close();
         assertEquals(ServiceState.CLOSED, service.getState());
+        // On a freshly booted kernel the claim table is System V segment 0, which "no segment" must not mean.
         assertFalse(ClaimSegment.exists(), "the last close removes the claim table");
-        assertEquals(0, SimKeyboard.openHandles(0), "the last close closes the device");
+        assertFalse(fifoHeld(), "the last close closes the FIFO");
+        assertEquals(0, KEYBOARD.openHandles(), "the last close closes the device");
         assertFalse(service.isKeylockClaimed());
     }
 
     @Test
     void aClaimHeldByOneServiceObjectIsRefusedToAnother() throws Exception {
-        SimKeyboard.plugKeyboard(0);
         TrovKeylockService first = keylock();
         TrovKeylockService second = keylock();
         first.open();
         second.open();
-        assertEquals(1, SimKeyboard.count(0, SimKeyboard.REQ_OPEN), "the device is opened once for both");
+        assertEquals(1, KEYBOARD.openHandles(), "the device is opened once for both");
         first.claim();
         TrovException e = assertThrows(TrovException.class, second::claim);
         assertEquals(TrovConst.JPOS_E_CLAIMED, e.getErrorCode());
@@ -81,31 +82,32 @@ class KeylockServiceTest {
         assertTrue(second.isClaimed());
 
         first.close();
-        assertEquals(1, SimKeyboard.openHandles(0), "the device stays open for the second object");
+        assertEquals(1, KEYBOARD.openHandles(), "the device stays open for the second object");
         second.close();
-        assertEquals(0, SimKeyboard.openHandles(0));
+        assertEquals(0, KEYBOARD.openHandles());
     }
 
     @Test
-    void closeCompletesWhenTheKeyboardIsSilent() throws Exception {
-        SimKeyboard.plugKeyboard(0);
+    void closeCompletesWhenTheKeyboardIsSilentAndStillSendsTheWakeUpRequest() throws Exception {
         TrovKeylockService service = keylock();
         service.open();
-        SimKeyboard.setSilent(0, true);
+        KEYBOARD.setSilent(true);
+        int mark = KEYBOARD.received();
         service.close();
-        assertEquals(0, SimKeyboard.openHandles(0));
+        assertEquals(0, KEYBOARD.openHandles());
         assertFalse(ClaimSegment.exists());
+        assertFalse(fifoExists());
+        assertArrayEquals(bytes(0xEF, 0x07), KEYBOARD.receivedSince(mark, 2), "the shutdown's wake-up request");
     }
 
     @Test
     void aServiceCanBeOpenedAgainAfterClose() throws Exception {
-        SimKeyboard.plugKeyboard(0);
         TrovKeylockService service = keylock();
         service.open();
         service.close();
         service.open();
         assertEquals(ServiceState.IDLE, service.getState());
-        assertEquals(2, SimKeyboard.count(0, SimKeyboard.REQ_OPEN));
+        assertEquals(1, KEYBOARD.openHandles());
         assertTrue(ClaimSegment.exists());
     }
 }

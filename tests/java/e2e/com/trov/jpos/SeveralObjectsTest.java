@@ -6,7 +6,6 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import com.trov.jpos.sim.SimKeyboard;
 import java.nio.charset.StandardCharsets;
 import java.util.List;
 import java.util.concurrent.atomic.AtomicBoolean;
@@ -14,7 +13,7 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
 
 /** Several objects of one service in one process, as modules of a till open them. */
-class SeveralObjectsTest extends SimulatedKeyboardFixture {
+class SeveralObjectsTest extends KeyboardFixture {
     private static final int MSR_CLAIM = 1;
     private static final int KEYBOARD_CLAIM = 2;
 
@@ -33,22 +32,22 @@ class SeveralObjectsTest extends SimulatedKeyboardFixture {
         assertTrue(checkout.isClaimed());
         assertFalse(looker.isClaimed());
 
-        SimKeyboard.swipe(NODE, "FIRST", null, null);
+        KEYBOARD.swipe("FIRST", null, null);
         assertArrayEquals(ascii("FIRST"), checkoutSwipes.next(EVENT_WAIT_MS).getTrack1());
         looker.close();
-        SimKeyboard.swipe(NODE, "SECOND", null, null);
+        KEYBOARD.swipe("SECOND", null, null);
         assertArrayEquals(ascii("SECOND"), checkoutSwipes.next(EVENT_WAIT_MS).getTrack1());
         assertEquals(List.of(), lookerSwipes.all());
         assertEquals(1, ClaimTableReader.at(MSR_CLAIM));
 
         checkout.close();
-        assertEquals(0, SimKeyboard.openHandles(NODE), "the last object's close closes the device");
+        assertEquals(0, KEYBOARD.openHandles(), "the last object's close closes the device");
         assertFalse(ClaimSegment.exists());
     }
 
     @Test
     void everyEnabledKeylockObjectGetsThePositionsUntilItIsDisabledOrClosed() throws Exception {
-        SimKeyboard.setKeylock(NODE, 3);
+        KEYBOARD.setKeylock(3);
         TrovKeylockService first = keylock();
         TrovKeylockService second = keylock();
         Recorder<Integer> firstHeard = positions(first);
@@ -61,14 +60,14 @@ class SeveralObjectsTest extends SimulatedKeyboardFixture {
         assertEquals(4, firstHeard.next(EVENT_WAIT_MS));
         assertEquals(4, secondHeard.next(EVENT_WAIT_MS));
 
-        SimKeyboard.turnKeylock(NODE, 1);
+        KEYBOARD.turnKeylock(1);
         assertEquals(2, firstHeard.next(EVENT_WAIT_MS));
         assertEquals(2, secondHeard.next(EVENT_WAIT_MS));
         second.setDeviceEnabled(false);
-        SimKeyboard.turnKeylock(NODE, 2);
+        KEYBOARD.turnKeylock(2);
         assertEquals(3, firstHeard.next(EVENT_WAIT_MS), "the other's disable leaves this one enabled");
         second.close();
-        SimKeyboard.turnKeylock(NODE, 5);
+        KEYBOARD.turnKeylock(5);
         assertEquals(6, firstHeard.next(EVENT_WAIT_MS), "the other's close leaves this one enabled");
         assertEquals(List.of(4, 2), secondHeard.all());
         assertEquals(ServiceState.ENABLED, first.getState());
@@ -90,10 +89,10 @@ class SeveralObjectsTest extends SimulatedKeyboardFixture {
         assertFalse(intruder.isClaimed());
         assertEquals(1, ClaimTableReader.at(KEYBOARD_CLAIM));
 
-        SimKeyboard.clearReceived(NODE);
+        int mark = KEYBOARD.received();
         till.writeCommand(bytes(0x1B, 0x41));
-        assertArrayEquals(bytes(0x1B, 0x41), SimKeyboard.received(NODE));
-        SimKeyboard.pressKey(NODE, 0x33);
+        assertArrayEquals(bytes(0x1B, 0x41), KEYBOARD.receivedSince(mark, 2));
+        KEYBOARD.press(0x33);
         assertEquals(0x33, keys.next(EVENT_WAIT_MS).getKeyCode());
     }
 
@@ -102,7 +101,7 @@ class SeveralObjectsTest extends SimulatedKeyboardFixture {
     void aTcoQueryLeavesItsObjectsOtherCallsFree() throws Exception {
         TrovPOSKeyboardService keyboard = keyboard();
         keyboard.open();
-        SimKeyboard.setSilent(NODE, true);
+        KEYBOARD.setSilent(true);
         AtomicBoolean answered = new AtomicBoolean();
         Thread query = new Thread(() -> {
             try {

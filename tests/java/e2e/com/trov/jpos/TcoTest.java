@@ -4,19 +4,18 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import com.trov.jpos.sim.SimKeyboard;
 import org.junit.jupiter.api.Test;
 
 /** TCO queries: the query on the wire, the reply read as a 32-bit hexadecimal number, the bounded wait. */
-class TcoTest extends SimulatedKeyboardFixture {
+class TcoTest extends KeyboardFixture {
 
     @Test
     void repliesAreReadAsThirtyTwoBitHexadecimalNumbers() throws Exception {
-        SimKeyboard.setTco(NODE, 1, "1F");
-        SimKeyboard.setTco(NODE, 2, "FF");
-        SimKeyboard.setTco(NODE, 3, "ff");
-        SimKeyboard.setTco(NODE, 4, "80000000");
-        SimKeyboard.setTco(NODE, 5, "");
+        KEYBOARD.setTco(1, "1F");
+        KEYBOARD.setTco(2, "FF");
+        KEYBOARD.setTco(3, "ff");
+        KEYBOARD.setTco(4, "80000000");
+        KEYBOARD.setTco(5, "");
         TrovPOSKeyboardService keyboard = keyboard();
         keyboard.open();  // a query needs the open service only
 
@@ -30,28 +29,28 @@ class TcoTest extends SimulatedKeyboardFixture {
 
     @Test
     void theQueryCarriesTheIndexLowByte() throws Exception {
-        SimKeyboard.setTco(NODE, 0x34, "2A");
+        KEYBOARD.setTco(0x34, "2A");
         TrovPOSKeyboardService keyboard = keyboard();
         keyboard.open();
-        SimKeyboard.clearReceived(NODE);
+        int mark = KEYBOARD.received();
 
         assertEquals(42, keyboard.readTco(0x1234));
-        assertArrayEquals(bytes(0xEF, 0x50, 0xEF, 0x49, 0x31, 0x34), SimKeyboard.received(NODE));
+        assertArrayEquals(bytes(0xEF, 0x50, 0xEF, 0x49, 0x31, 0x34), KEYBOARD.receivedSince(mark, 6));
     }
 
     @Test
     void aSilentKeyboardGivesZeroAfterABoundedWait() throws Exception {
-        SimKeyboard.setTco(NODE, 7, "1F");
+        KEYBOARD.setTco(7, "1F");
         TrovPOSKeyboardService keyboard = keyboard();
         keyboard.open();
-        SimKeyboard.setSilent(NODE, true);
+        KEYBOARD.setSilent(true);
 
         long start = System.nanoTime();
         assertEquals(0, keyboard.readTco(7));
         long waitedMs = (System.nanoTime() - start) / 1_000_000;
         assertTrue(waitedMs >= 2900 && waitedMs < 10_000, "waited " + waitedMs + " ms");
 
-        SimKeyboard.setSilent(NODE, false);
+        KEYBOARD.setSilent(false);
         assertEquals(31, keyboard.readTco(7), "the next query after the time-out gets its own reply");
     }
 }

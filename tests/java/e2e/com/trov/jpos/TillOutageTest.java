@@ -4,13 +4,12 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import com.trov.jpos.sim.SimKeyboard;
 import java.nio.charset.StandardCharsets;
 import java.util.List;
 import org.junit.jupiter.api.Test;
 
 /** A till that opened no keyboard object lives through an outage of more than 10 s. */
-class TillOutageTest extends SimulatedKeyboardFixture {
+class TillOutageTest extends KeyboardFixture {
 
     @Test
     void everyObjectHearsThePowerOffAndItsStaleCloseLeavesTheNextOpeningAlone() throws Exception {
@@ -24,7 +23,7 @@ class TillOutageTest extends SimulatedKeyboardFixture {
         looker.open();
         ready(msr);
 
-        SimKeyboard.unplug(NODE);
+        KEYBOARD.unplug();
         for (Recorder<Integer> statuses : heard) {
             awaitTrue(() -> statuses.all().contains(TrovConst.SUE_POWER_OFF_OFFLINE), 10_000 + 3 * EVENT_WAIT_MS,
                     "the power-off at every object");
@@ -35,7 +34,7 @@ class TillOutageTest extends SimulatedKeyboardFixture {
         awaitTrue(() -> stale.stream().allMatch(s -> s.dispatcherThread() == null), EVENT_WAIT_MS,
                 "the closed objects' threads to end");
 
-        SimKeyboard.replug(NODE, 0);
+        KEYBOARD.replug();
         TrovMSRService nextMsr = msr();
         Recorder<MsrDataEvent> swipes = new Recorder<>();
         nextMsr.addDataListener(swipes::add);
@@ -46,8 +45,8 @@ class TillOutageTest extends SimulatedKeyboardFixture {
 
         assertTrue(nextMsr.isClaimed());
         assertEquals(1, ClaimTableReader.at(1), "the new claim stays in the table");
-        assertEquals(1, SimKeyboard.openHandles(NODE));
-        SimKeyboard.swipe(NODE, "AFTER", null, null);
+        assertEquals(1, KEYBOARD.openHandles());
+        KEYBOARD.swipe("AFTER", null, null);
         assertArrayEquals("AFTER".getBytes(StandardCharsets.US_ASCII), swipes.next(EVENT_WAIT_MS).getTrack1());
         assertEquals(ServiceState.IDLE, nextKeylock.getState());
     }
