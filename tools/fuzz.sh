@@ -27,7 +27,7 @@ for name in "${names[@]}"; do
   log="$build/fuzz-$name.log"
   echo "--- fuzzing $name for ${seconds}s"
   options=()
-  # The stand-in VM keeps every byte array the listeners were given; leak checks would take the time.
+  # The stand-in VM keeps the objects it makes for the library; leak checks would take the time.
   [ "$name" = stream_decoder ] && options=(-detect_leaks=0)
   "$build/trov_fuzz_$name" "${options[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$build/artifacts/$name-" "$corpus" "$root/tests/fuzz/corpus/$name" >"$log" 2>&1

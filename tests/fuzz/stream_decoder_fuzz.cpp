@@ -94,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0) {
         return 0;
     }
+    FakeJni::releaseArrays();
     vResetServiceState();
     vSilencePowerStatus();
     JposRecord &d = JposData;

@@ -319,8 +319,16 @@ public final class Soak {
         stimulus.start();
         chaos.start();
 
+        // A call that never returns keeps its worker: the run ends there, after the stacks are shown.
+        long limit = System.nanoTime() + durationNs + 60_000_000_000L;
         for (Thread w : workers) {
-            w.join();
+            w.join(Math.max(1, (limit - System.nanoTime()) / 1_000_000L));
+            if (w.isAlive()) {
+                failures.fail("hang", w.getName() + " is still in a call 60 s after the end of the run");
+                Failures.dumpStacks();
+                printSummary();
+                Runtime.getRuntime().halt(1);
+            }
         }
         chaosRunning = false;
         chaos.join();
