@@ -111,7 +111,9 @@ final class Failures {
                     if (call != null && !s.reported && now - s.since > CALL_LIMIT_NS) {
                         s.reported = true;
                         fail("slow-call", s.owner + ": " + call + " has taken more than 5 s");
-                        dumpStacks();
+                        if (counts.get("slow-call").get() <= 3) {
+                            dumpStacks();  // the first few show where such calls wait
+                        }
                         if (!tolerated.contains("slow-call")) {
                             summary.run();
                             Runtime.getRuntime().halt(1);

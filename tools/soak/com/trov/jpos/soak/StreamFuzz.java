@@ -28,9 +28,8 @@ final class StreamFuzz {
     private final int rounds;
     private final long seed;
     private final int burst;
-    private final LinkedBlockingQueue<KeyboardDataEvent> keys = new LinkedBlockingQueue<>();
-    private final LinkedBlockingQueue<MsrDataEvent> swipes = new LinkedBlockingQueue<>();
-    private final LinkedBlockingQueue<Integer> others = new LinkedBlockingQueue<>();
+    /** Every event of the three objects, as the listeners get them. */
+    private final LinkedBlockingQueue<Object> events = new LinkedBlockingQueue<>();
 
     StreamFuzz(Map<String, String> options) {
         rounds = Integer.parseInt(options.getOrDefault("rounds", "200"));
@@ -50,15 +49,10 @@ final class StreamFuzz {
     /** Waits until no event has come for 300 ms; the number of events that came. */
     private int quiet() throws InterruptedException {
         int n = 0;
-        while (true) {
-            Object e = keys.poll(100, TimeUnit.MILLISECONDS);
-            e = e != null ? e : swipes.poll(100, TimeUnit.MILLISECONDS);
-            e = e != null ? e : others.poll(100, TimeUnit.MILLISECONDS);
-            if (e == null) {
-                return n;
-            }
+        while (events.poll(300, TimeUnit.MILLISECONDS) != null) {
             ++n;
         }
+        return n;
     }
 
     boolean run() throws TrovException, InterruptedException {
@@ -67,10 +61,10 @@ final class StreamFuzz {
         TrovKeylockService keylock = new TrovKeylockService();
         TrovPOSKeyboardService keyboard = new TrovPOSKeyboardService();
         TrovMSRService msr = new TrovMSRService();
-        keylock.addStatusUpdateListener(e -> others.add(e.getStatus()));
-        keyboard.addStatusUpdateListener(e -> others.add(e.getStatus()));
-        keyboard.addDataListener(keys::add);
-        msr.addDataListener(swipes::add);
+        keylock.addStatusUpdateListener(events::add);
+        keyboard.addStatusUpdateListener(events::add);
+        keyboard.addDataListener(events::add);
+        msr.addDataListener(events::add);
         for (TrovService s : new TrovService[] {keylock, keyboard, msr}) {
             s.open();
             s.claim();
@@ -91,12 +85,24 @@ final class StreamFuzz {
             byte[][] tracks = {source.track(40), source.track(40), source.track(40)};
             int code = source.key();
             send(new Stimulus.Bytes().swipe(tracks).key(code).toArray());
-            MsrDataEvent swipe = swipes.poll(5, TimeUnit.SECONDS);
-            KeyboardDataEvent key = keys.poll(5, TimeUnit.SECONDS);
-            if (swipe == null || !Arrays.equals(swipe.getTrack1(), tracks[0]) || !Arrays.equals(swipe.getTrack2(), tracks[1])
-                    || !Arrays.equals(swipe.getTrack3(), tracks[2])) {
+            // Exactly these two events come next (each on its own object's dispatcher thread).
+            MsrDataEvent swipe = null;
+            KeyboardDataEvent key = null;
+            for (int i = 0; i < 2; ++i) {
+                Object e = events.poll(5, TimeUnit.SECONDS);
+                if (e instanceof MsrDataEvent && swipe == null) {
+                    swipe = (MsrDataEvent) e;
+                } else if (e instanceof KeyboardDataEvent && key == null) {
+                    key = (KeyboardDataEvent) e;
+                } else {
+                    fault = "round " + round + ": after the burst came " + e;
+                }
+            }
+            boolean swipeIntact = swipe != null && Arrays.equals(swipe.getTrack1(), tracks[0])
+                    && Arrays.equals(swipe.getTrack2(), tracks[1]) && Arrays.equals(swipe.getTrack3(), tracks[2]);
+            if (fault == null && !swipeIntact) {
                 fault = "round " + round + ": the swipe after the burst arrived as " + swipe;
-            } else if (key == null || key.getKeyCode() != code) {
+            } else if (fault == null && (key == null || key.getKeyCode() != code)) {
                 // A release or extended prefix left dangling by the burst may still apply to the key.
                 fault = "round " + round + ": key " + code + " after the burst arrived as " + key;
             }
