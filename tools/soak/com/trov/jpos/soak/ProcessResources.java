@@ -76,7 +76,10 @@ final class ProcessResources {
         return Files.exists(Paths.get("InputFifo"));
     }
 
-    /** Every difference from the baseline that shows a leak; empty when all is back. */
+    /**
+     * Every difference from the baseline that shows a leak, each starting with the kind of resource
+     * (threads, descriptors, shm, msg, fifo); empty when all is back.
+     */
     static List<String> leaksSince(List<String> baseThreads, List<String> baseFds) {
         List<String> leaks = new ArrayList<>();
         List<String> threads = threads();
@@ -92,13 +95,13 @@ final class ProcessResources {
             leaks.add("descriptors " + fds.size() + " > baseline " + baseFds.size() + ", extra " + extra);
         }
         if (sysvKeyExists("shm", 100)) {
-            leaks.add("shared memory segment with key 100");
+            leaks.add("shm segment with key 100");
         }
         if (sysvKeyExists("msg", 111)) {
-            leaks.add("message queue with key 111");
+            leaks.add("msg queue with key 111");
         }
         if (fifoExists()) {
-            leaks.add("InputFifo in the working directory");
+            leaks.add("fifo InputFifo in the working directory");
         }
         return leaks;
     }

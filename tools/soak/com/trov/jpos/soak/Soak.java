@@ -383,7 +383,7 @@ public final class Soak {
             leaks = ProcessResources.leaksSince(baseThreads, baseFds);
         }
         for (String leak : leaks) {
-            failures.fail("leak", leak);
+            failures.fail("leak-" + leak.substring(0, leak.indexOf(' ')), leak);
         }
         if (!leaks.isEmpty()) {
             Failures.dumpStacks();  // which threads are left, and where they wait
