@@ -21,7 +21,7 @@ import java.util.concurrent.locks.LockSupport;
  * fast as the keyboard takes reports. Every event must arrive exactly once, in order, intact.
  *
  * <p>Options: keys (1000000), swipes (10000), seed (1), rates (bytes per second of each equal segment
- * of the stream, 0 for as fast as the keyboard takes them; default 5000,10000,20000,0).
+ * of the stream, 0 for as fast as the keyboard takes them; default 4000,10000,20000,0).
  */
 final class DeliveryCheck {
     private static final int NODE = Soak.NODE;
@@ -42,7 +42,7 @@ final class DeliveryCheck {
         keys = Integer.parseInt(options.getOrDefault("keys", "1000000"));
         swipes = Integer.parseInt(options.getOrDefault("swipes", "10000"));
         seed = Long.parseLong(options.getOrDefault("seed", "1"));
-        rates = Arrays.stream(options.getOrDefault("rates", "5000,10000,20000,0").split(","))
+        rates = Arrays.stream(options.getOrDefault("rates", "4000,10000,20000,0").split(","))
                 .mapToInt(Integer::parseInt).toArray();
     }
 
