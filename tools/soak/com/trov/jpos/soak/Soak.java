@@ -152,26 +152,29 @@ public final class Soak {
 
     // ---- the workers' actions, with their weights
 
-    private interface Action {
+    private interface Step {
         void run(Soak soak, int service, int slot, Random random) throws TrovException;
     }
 
-    private static final Object[][] ACTIONS = {
-        {"open", 4, (Action) (s, sv, sl, r) -> { s.objects[sv][sl].open(); s.count("opens"); }},
-        {"claim", 3, (Action) (s, sv, sl, r) -> s.objects[sv][sl].claim()},
-        {"enable", 4, (Action) (s, sv, sl, r) -> s.objects[sv][sl].setDeviceEnabled(true)},
-        {"disable", 1, (Action) (s, sv, sl, r) -> s.objects[sv][sl].setDeviceEnabled(false)},
-        {"release", 1, (Action) (s, sv, sl, r) -> s.objects[sv][sl].release()},
-        {"close", 2, (Action) (s, sv, sl, r) -> { s.objects[sv][sl].close(); s.count("closes"); }},
-        {"renew", 1, (Action) (s, sv, sl, r) -> s.renew(sv, sl)},
-        {"write", 3, (Action) Soak::write},
-        {"readTco", 1, (Action) Soak::readTco},
-        {"query", 3, (Action) (s, sv, sl, r) -> {
+    private record Action(String name, int weight, Step step) {
+    }
+
+    private static final Action[] ACTIONS = {
+        new Action("open", 4, (s, sv, sl, r) -> { s.objects[sv][sl].open(); s.count("opens"); }),
+        new Action("claim", 3, (s, sv, sl, r) -> s.objects[sv][sl].claim()),
+        new Action("enable", 4, (s, sv, sl, r) -> s.objects[sv][sl].setDeviceEnabled(true)),
+        new Action("disable", 1, (s, sv, sl, r) -> s.objects[sv][sl].setDeviceEnabled(false)),
+        new Action("release", 1, (s, sv, sl, r) -> s.objects[sv][sl].release()),
+        new Action("close", 2, (s, sv, sl, r) -> { s.objects[sv][sl].close(); s.count("closes"); }),
+        new Action("renew", 1, (s, sv, sl, r) -> s.renew(sv, sl)),
+        new Action("write", 3, Soak::write),
+        new Action("readTco", 1, Soak::readTco),
+        new Action("query", 3, (s, sv, sl, r) -> {
             TrovService o = s.objects[sv][sl];
             o.getState();
             o.isClaimed();
             o.getDeviceEnabled();
-        }},
+        }),
     };
 
     private void renew(int service, int slot) {
@@ -209,16 +212,13 @@ public final class Soak {
     private void worker(int id) {
         Random random = new Random(seed * 1_000_003L + id);
         Failures.Slot slot = failures.slot("worker-" + id);
-        int totalWeight = 0;
-        for (Object[] a : ACTIONS) {
-            totalWeight += (Integer) a[1];
-        }
+        int totalWeight = Arrays.stream(ACTIONS).mapToInt(Action::weight).sum();
         long end = System.nanoTime() + durationNs;
         while (System.nanoTime() < end) {
             int pick = random.nextInt(totalWeight);
-            Object[] action = ACTIONS[0];
-            for (Object[] a : ACTIONS) {
-                pick -= (Integer) a[1];
+            Action action = ACTIONS[0];
+            for (Action a : ACTIONS) {
+                pick -= a.weight();
                 if (pick < 0) {
                     action = a;
                     break;
@@ -226,9 +226,9 @@ public final class Soak {
             }
             int service = random.nextInt(4);
             int index = random.nextInt(objects[service].length);
-            slot.begin(action[0] + " on " + objects[service][index].getClass().getSimpleName() + "#" + index);
+            slot.begin(action.name() + " on " + objects[service][index].getClass().getSimpleName() + "#" + index);
             try {
-                ((Action) action[2]).run(this, service, index, random);
+                action.step().run(this, service, index, random);
             } catch (TrovException expected) {
                 count("trov-exceptions");
             } catch (Throwable t) {
