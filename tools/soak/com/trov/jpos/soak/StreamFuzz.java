@@ -19,7 +19,11 @@ import java.util.concurrent.TimeUnit;
  * from the simulated keyboard to enabled keylock, keyboard and MSR objects; after each burst, once the
  * events it caused have come, a well-formed swipe and a key must still arrive, intact.
  *
- * <p>Options: rounds (200), seed (1), burst (longest burst, 300 bytes).
+ * <p>With {@code reconnect=P}, P percent of the rounds unplug and replug the keyboard after the burst:
+ * the reopen must start the framing afresh, so that the key sent first after it arrives even when the
+ * burst ended inside a frame.
+ *
+ * <p>Options: rounds (200), seed (1), burst (longest burst, 300 bytes), reconnect (0 percent).
  */
 final class StreamFuzz {
     private static final int NODE = Soak.NODE;
@@ -28,6 +32,7 @@ final class StreamFuzz {
     private final int rounds;
     private final long seed;
     private final int burst;
+    private final int reconnect;
     /** Every event of the three objects, as the listeners get them. */
     private final LinkedBlockingQueue<Object> events = new LinkedBlockingQueue<>();
 
@@ -35,6 +40,7 @@ final class StreamFuzz {
         rounds = Integer.parseInt(options.getOrDefault("rounds", "200"));
         seed = Long.parseLong(options.getOrDefault("seed", "1"));
         burst = Integer.parseInt(options.getOrDefault("burst", "300"));
+        reconnect = Integer.parseInt(options.getOrDefault("reconnect", "0"));
     }
 
     private static void send(byte[] bytes) {
@@ -84,7 +90,18 @@ final class StreamFuzz {
             garbageEvents += quiet();
             byte[][] tracks = {source.track(40), source.track(40), source.track(40)};
             int code = source.key();
-            send(new Stimulus.Bytes().swipe(tracks).key(code).toArray());
+            if (random.nextInt(100) < reconnect) {
+                // The reopen reports empty tracks; then the key comes first, with no marker before it.
+                SimKeyboard.unplug(NODE);
+                SimKeyboard.replug(NODE, 100);
+                for (int i = 0; i < 100 && SimKeyboard.openHandles(NODE) == 0; ++i) {
+                    Soak.sleepMs(50);
+                }
+                garbageEvents += quiet();
+                send(new Stimulus.Bytes().key(code).swipe(tracks).toArray());
+            } else {
+                send(new Stimulus.Bytes().swipe(tracks).key(code).toArray());
+            }
             // Exactly these two events come next (each on its own object's dispatcher thread).
             MsrDataEvent swipe = null;
             KeyboardDataEvent key = null;
@@ -95,7 +112,7 @@ final class StreamFuzz {
                 } else if (e instanceof KeyboardDataEvent && key == null) {
                     key = (KeyboardDataEvent) e;
                 } else {
-                    fault = "round " + round + ": after the burst came " + e;
+                    fault = "round " + round + ": after the burst came " + e + " (swipe " + swipe + ", key " + key + ")";
                 }
             }
             boolean swipeIntact = swipe != null && Arrays.equals(swipe.getTrack1(), tracks[0])
@@ -118,8 +135,8 @@ final class StreamFuzz {
         for (TrovService s : new TrovService[] {keylock, keyboard, msr}) {
             s.close();
         }
-        System.out.printf("stream fuzz: %d rounds, seed %d, bursts up to %d bytes; %d events caused by the bursts%n",
-                rounds, seed, burst, garbageEvents);
+        System.out.printf("stream fuzz: %d rounds, seed %d, bursts up to %d bytes, %d %% with a reconnect; %d events"
+                + " caused by the bursts%n", rounds, seed, burst, reconnect, garbageEvents);
         if (fault != null) {
             System.out.println("FAILURE stream: " + fault);
         }
