@@ -14,6 +14,8 @@ import java.util.concurrent.atomic.AtomicLong;
 final class Failures {
     /** Longest a call may take before the run fails. */
     static final long CALL_LIMIT_NS = 5_000_000_000L;
+    /** A call this long is taken as never returning: the run ends there, whatever is tolerated. */
+    static final long HANG_LIMIT_NS = 60_000_000_000L;
 
     private final Set<String> tolerated;
     private final Map<String, AtomicLong> counts = new ConcurrentHashMap<>();
@@ -94,8 +96,9 @@ final class Failures {
     }
 
     /**
-     * Starts the watchdog: a call that takes longer than the limit dumps every stack and is a
-     * "slow-call" failure; unless that category is tolerated the run ends there with exit status 1.
+     * Starts the watchdog: a call that takes longer than 5 s dumps every stack and is a "slow-call"
+     * failure; unless that category is tolerated the run ends there with exit status 1. A call that has
+     * not returned in 60 s is a "hang", which always ends the run.
      */
     void watch(Runnable summary) {
         Thread dog = new Thread(() -> {
@@ -108,6 +111,12 @@ final class Failures {
                 long now = System.nanoTime();
                 for (Slot s : slots) {
                     String call = s.call;
+                    if (call != null && now - s.since > HANG_LIMIT_NS) {
+                        fail("hang", s.owner + ": " + call + " has not returned in 60 s");
+                        dumpStacks();
+                        summary.run();
+                        Runtime.getRuntime().halt(1);
+                    }
                     if (call != null && !s.reported && now - s.since > CALL_LIMIT_NS) {
                         s.reported = true;
                         fail("slow-call", s.owner + ": " + call + " has taken more than 5 s");
