@@ -20,6 +20,7 @@ import java.util.Map;
 import java.util.Random;
 import java.util.Set;
 import java.util.concurrent.atomic.AtomicLong;
+import java.util.concurrent.locks.LockSupport;
 import java.util.function.BooleanSupplier;
 import java.util.function.Supplier;
 
@@ -32,8 +33,9 @@ import java.util.function.Supplier;
  *
  * <p>Usage: {@code Soak soak|delivery|stream [name=value...]}; the modes other than soak are
  * {@link DeliveryCheck} and {@link StreamFuzz}. Soak options: duration (s, 120), seed (1), threads (8),
- * objects (per service, 3), tolerate (comma-separated failure categories that are printed but do not
- * fail the run). Exit status 0 when nothing failed, 1 otherwise.
+ * objects (per service, 3), rate (inputs a second from the keyboard, 0 for full rate), tolerate
+ * (comma-separated failure categories that are printed but do not fail the run). Exit status 0 when
+ * nothing failed, 1 otherwise.
  */
 public final class Soak {
     static final int NODE = 0;
@@ -43,6 +45,7 @@ public final class Soak {
     private final long durationNs;
     private final long seed;
     private final int threads;
+    private final int rate;  // inputs a second from the keyboard, 0 for as fast as it takes them
     private final Failures failures;
     private final TrovService[][] objects;  // [service][slot]
     private final List<WeakReference<TrovService>> everyObject = new ArrayList<>();
@@ -55,6 +58,7 @@ public final class Soak {
         durationNs = Long.parseLong(options.getOrDefault("duration", "120")) * 1_000_000_000L;
         seed = Long.parseLong(options.getOrDefault("seed", "1"));
         threads = Integer.parseInt(options.getOrDefault("threads", "8"));
+        rate = Integer.parseInt(options.getOrDefault("rate", "0"));
         int perService = Integer.parseInt(options.getOrDefault("objects", "3"));
         String tolerate = options.getOrDefault("tolerate", "");
         failures = new Failures(tolerate.isEmpty() ? Set.of() : new HashSet<>(Arrays.asList(tolerate.split(","))));
@@ -247,7 +251,12 @@ public final class Soak {
     private void stimulus() {
         Stimulus source = new Stimulus(new Random(seed * 7_919L));
         Failures.Slot slot = failures.slot("stimulus");
+        long due = System.nanoTime();
         while (running) {
+            if (rate > 0) {
+                due += 1_000_000_000L / rate;
+                LockSupport.parkNanos(due - System.nanoTime());
+            }
             slot.begin("sending input");
             boolean taken = source.sendOne(NODE);
             slot.end();
@@ -299,8 +308,9 @@ public final class Soak {
         warmUp();
         List<String> baseThreads = ProcessResources.threads();
         List<String> baseFds = ProcessResources.descriptors();
-        System.out.printf("soak: %d s, seed %d, %d threads, %d objects per service; baseline %d threads, %d descriptors%n",
-                durationNs / 1_000_000_000L, seed, threads, objects[0].length, baseThreads.size(), baseFds.size());
+        System.out.printf("soak: %d s, seed %d, %d threads, %d objects per service, input %s; baseline %d threads,"
+                + " %d descriptors%n", durationNs / 1_000_000_000L, seed, threads, objects[0].length,
+                rate == 0 ? "at full rate" : rate + " a second", baseThreads.size(), baseFds.size());
 
         for (int service = 0; service < 4; ++service) {
             for (int slot = 0; slot < objects[service].length; ++slot) {
