@@ -3,8 +3,8 @@
 # working directory (the library makes its FIFO there), and fails on a failed check, on any warning of
 # the JNI checker and on a JVM crash.
 #   tools/soak/run.sh [--asan] soak|delivery|stream [name=value...]
-# soak: duration=120 seed=1 threads=8 objects=3 tolerate=<categories>; delivery: keys=1000000
-# swipes=10000 seed=1 rates=4000,10000,20000,0; stream: rounds=200 seed=1 burst=300.
+# soak: duration=120 seed=1 threads=8 objects=3 rate=0 tolerate=<categories>; delivery: keys=1000000
+# swipes=10000 seed=1 rates=4000,10000,20000,0; stream: rounds=200 seed=1 burst=300 reconnect=0.
 # Build directory: $TROV_BUILD, default build/gcc-x86_64. With --asan the library and the simulator come
 # from build/asan-x86_64 (the AddressSanitizer + UBSan build; its tree builds no jars for the JVM tests,
 # so the jars come from build/gcc-x86_64), and tools/asan-java.sh preloads the sanitizer runtimes.
