@@ -137,8 +137,9 @@ bool HidFunctions::bPrepareSending()
             UsageRef.field_index = field;
             for (unsigned usage = 0; usage < FieldInfo.maxusage; ++usage) {
                 UsageRef.usage_index = usage;
-                ::ioctl(iFd, HIDIOCGUCODE, &UsageRef);
-                if (UsageRef.usage_code != TROV_OUTPUT_USAGE) {
+                // A refused request leaves the code of an earlier answer in the record: only a usage
+                // the driver has just named counts, or a field without the usage would be taken.
+                if (::ioctl(iFd, HIDIOCGUCODE, &UsageRef) < 0 || UsageRef.usage_code != TROV_OUTPUT_USAGE) {
                     continue;
                 }
                 // Have the kernel fetch the input report of the same id; the usage is ready when it can.

@@ -9,7 +9,7 @@ build=$1 java=$2 junit=$3 launcher=${4:-}
 log="$build/jvm-tests.log"
 cp="$build/TrovJPOS.jar:$build/trovsim.jar:$build/trov-tests.jar"
 jvm_options=()
-if [ -n "$launcher" ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+if [[ $launcher == *run-i386.sh ]] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
   # The 32-bit JVM runs under qemu-i386 here. Its JIT-compiled code relies on fault-driven safepoint
   # polls that qemu's signal emulation does not always deliver precisely, so the JVM runs interpreted;
   # and it must fork child processes itself, since its spawn helper is a 32-bit program the kernel

@@ -245,6 +245,12 @@ jbyteArray FakeJni::array(std::vector<unsigned char> bytes)
     return reinterpret_cast<jbyteArray>(&arrays.back());
 }
 
+void FakeJni::releaseArrays()
+{
+    std::lock_guard<std::mutex> guard(arraysLock);
+    arrays.clear();
+}
+
 FakeClass FakeJni::keylockClass()
 {
     return FakeClass{{"keylockStatusUpdateEvent (I)I", "keylockDirectIOEvent (II[B)I"}};

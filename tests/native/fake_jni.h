@@ -43,6 +43,8 @@ public:
 
     // A Java byte array holding these bytes.
     static jbyteArray array(std::vector<unsigned char> bytes);
+    // Frees every byte array made so far; none may be in use.
+    static void releaseArrays();
 
     // Classes shaped like the Java service classes.
     static FakeClass keylockClass();
