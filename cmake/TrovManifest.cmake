@@ -16,7 +16,6 @@ endif()
 # What every jar of the release says about itself: what it is, its version, and the build that made it.
 set(common "Implementation-Title: TrovJPOS
 Implementation-Version: ${VERSION}
-Specification-Version: ${VERSION}
 Build-Revision: ${revision}
 Build-Jdk: ${JDK}
 ")
