@@ -74,7 +74,14 @@ public final class Soak {
         counters.get(name).incrementAndGet();
     }
 
+    /**
+     * The services' log: its records would reach the console, where the launcher takes a line that
+     * starts with "WARNING" for the JNI checker's. The soak reports the events it checks itself.
+     */
+    private static final java.util.logging.Logger SERVICE_LOG = java.util.logging.Logger.getLogger("com.trov.jpos");
+
     public static void main(String[] args) throws Exception {
+        SERVICE_LOG.setUseParentHandlers(false);
         if (args.length == 0) {
             System.err.println("usage: Soak soak|delivery|stream [name=value...]");
             System.exit(2);
@@ -104,6 +111,10 @@ public final class Soak {
         TrovService s = (TrovService) FACTORIES[service].get();
         if (s instanceof TrovKeylockService) {
             ((TrovKeylockService) s).addStatusUpdateListener(e -> {
+                // Every object also hears the keyboard's power states; the keyboard objects count them.
+                if (e.getStatus() == TrovConst.SUE_POWER_ONLINE || e.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
+                    return;
+                }
                 count("keylock");
                 // The stimulus turns the key to digits 0 to 9 only, and the keyboard starts at 0.
                 if (e.getStatus() < 1 || e.getStatus() > 10) {
