@@ -59,10 +59,10 @@ void vCheckEvent(const FakeCall &call)
 }
 
 // Feeds one byte; returns the event it raised, if any.
-std::vector<FakeCall> Feed(uint8_t byte, KBDATA &pending)
+std::vector<FakeCall> Feed(uint8_t byte, DecoderState &state)
 {
     Jni->clearCalls();
-    vDecodeByte(byte, pending, tLoad(uiOpening));
+    vDecodeByte(byte, state, tLoad(uiOpening));
     const JposRecord &d = JposData;
     CHECK(d.bTrack1Frame + d.bTrack2Frame + d.bTrack3Frame + d.bKeylockFrame + d.bTcoFrame <= 1);
     auto calls = Jni->calls();
@@ -101,9 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     d.bMsrEnabled = data[0] & 1;
     d.bKeylockEnabled = (data[0] >> 1) & 1;
     d.bKeyboardEnabled = (data[0] >> 2) & 1;
-    KBDATA pending{1, 0};
+    DecoderState state = FRESH_DECODER;
     for (size_t i = 1; i < size; ++i) {
-        Feed(data[i], pending);
+        Feed(data[i], state);
     }
 
     // Whatever came before, a well-formed swipe, keylock turn and key are delivered intact. A release
@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     d.bKeyboardEnabled = 1;
     std::vector<FakeCall> calls;
     for (int byte : {0x81, 0x41, 0x42, 0x91, 0x82, 0x31, 0x92, 0x83, 0x93, 0x84, 0x33, 0x94, 0x1C}) {
-        for (auto &call : Feed(static_cast<uint8_t>(byte), pending)) {
+        for (auto &call : Feed(static_cast<uint8_t>(byte), state)) {
             calls.push_back(call);
         }
     }
