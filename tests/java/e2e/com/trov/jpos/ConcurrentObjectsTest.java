@@ -12,6 +12,7 @@ import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.atomic.AtomicReference;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 
 /**
@@ -19,6 +20,7 @@ import org.junit.jupiter.api.Test;
  * so that a thousand openings take seconds. Every test runs under a watchdog that dumps the stacks of
  * all threads and fails when it hangs.
  */
+@Tag("stand-in")
 class ConcurrentObjectsTest {
     static {
         QuietLog.install();

@@ -10,9 +10,11 @@ import java.util.logging.Level;
 import java.util.logging.LogRecord;
 import java.util.logging.Logger;
 import java.util.stream.Collectors;
+import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 
 /** What the Java classes log through the platform logger "com.trov.jpos" (java.util.logging here). */
+@Tag("stand-in")
 class LoggingTest {
     static {
         QuietLog.install();
