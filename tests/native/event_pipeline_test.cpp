@@ -47,17 +47,6 @@ protected:
 
     void closeKeylock() { Java_com_trov_jpos_TrovKeylockService_CloseKeylock(jni.env(), jni.object(keylock)); }
 
-    static bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
-    {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
-    }
 
     void expectShutDown()
     {

@@ -50,18 +50,6 @@ int threads()
     return entries("/proc/self/task");
 }
 
-bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
 class InjectedFaults : public SimTest, protected FakeServiceObjects {
 protected:
     FakeJni jni;

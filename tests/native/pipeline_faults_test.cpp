@@ -46,17 +46,6 @@ protected:
         Java_com_trov_jpos_TrovPOSKeyboardService_ClosePOSKeyboard(jni.env(), jni.object(keyboard));
     }
 
-    static bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s)
-    {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(1ms);
-        }
-        return true;
-    }
 
     // Runs what on a thread of its own. A call that never returns aborts the test program, so that a
     // hang shows as a failure rather than as a run that never ends.

@@ -1,5 +1,7 @@
 #include "sim_fixture.h"
 
+#include <thread>
+
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -61,4 +63,16 @@ std::vector<unsigned char> bytes(std::initializer_list<int> values)
         out.push_back(static_cast<unsigned char>(v));
     }
     return out;
+}
+
+bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,5 +25,8 @@ protected:
 };
 
 std::vector<unsigned char> bytes(std::initializer_list<int> values);
+
+// Polls done() every millisecond until it holds (true) or the limit has passed (false).
+bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 #endif
