@@ -6,8 +6,10 @@
 #include <cstring>
 #include <dirent.h>
 #include <functional>
+#include <string>
 #include <sys/ipc.h>
 #include <sys/msg.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
@@ -61,7 +63,11 @@ protected:
         SimTest::SetUp();
         // A sanitizer's runtime starts a thread of its own at the program's first thread creation: have
         // that happen here, not in place of a creation a test makes fail.
-        std::thread([] {}).join();
+        pid_t warmUp = 0;
+        std::thread([&warmUp] { warmUp = static_cast<pid_t>(syscall(SYS_gettid)); }).join();
+        // The kernel can still list a joined thread for a moment after the join returned (seen in the VM).
+        const std::string task = "/proc/self/task/" + std::to_string(warmUp);
+        EXPECT_TRUE(waitUntil([&] { return access(task.c_str(), F_OK) != 0; }));
         DescriptorsBefore = descriptors();
         ThreadsBefore = threads();
         plugKeyboard(0);
