@@ -46,7 +46,6 @@ protected:
         Java_com_trov_jpos_TrovPOSKeyboardService_ClosePOSKeyboard(jni.env(), jni.object(keyboard));
     }
 
-
     // Runs what on a thread of its own. A call that never returns aborts the test program, so that a
     // hang shows as a failure rather than as a run that never ends.
     static void mustReturn(const char *what, std::function<void()> call)
@@ -75,7 +74,8 @@ protected:
         ASSERT_GT(capacity, 0);
         const unsigned char keys[] = {0x41, 0x42, 0x43, 0x44};
         int queued = 0;
-        for (auto end = std::chrono::steady_clock::now() + 5s; queued < capacity;) {
+        // Generous: under valgrind in the emulated VM the keys go in slowly.
+        for (auto end = std::chrono::steady_clock::now() + 120s; queued < capacity;) {
             ASSERT_TRUE(std::chrono::steady_clock::now() < end) << "the FIFO never filled: " << queued << " of " << capacity;
             for (int report = 0; report < 64; ++report) {
                 trovsim_send_raw(0, keys, sizeof keys);
