@@ -58,7 +58,9 @@ if [ -n "$BUILD32" ]; then
   # nor the driver: the host's tiers run them; here they would only cost minutes of emulation.
   export TROV_JVM_EXCLUDE_TAG=stand-in
   /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { say "this kernel does not run 32-bit programs"; finish 17; }
-  step "i386 ctest" ctest-i386.log ctest --test-dir "$BUILD32" --output-on-failure --timeout 1800
+  # The JVM tests run below against the real driver with the 32-bit JVM (JIT on), the same classes; their
+  # run against the simulator here took from 100 s to over 15 minutes under emulation, so it is left out.
+  step "i386 ctest" ctest-i386.log ctest --test-dir "$BUILD32" --output-on-failure --timeout 1800 -E '^jvm_tests$'
   cp "$BUILD32/jvm-tests.log" "$OUT/jvm-tests-i386.log" 2>/dev/null
   # The native tests under memcheck, in a working directory of their own (the library makes its FIFO
   # there): a block definitely lost fails the step. The two tests that fork
