@@ -39,6 +39,12 @@ finish() {
   exit "$1"
 }
 : >"$OUT/steps.log"
+# wanted STEP: whether the run includes that step (all of them unless ONLY names some).
+wanted() {
+  [ -z "${ONLY:-}" ] && return 0
+  case " $ONLY " in *" $1 "*) return 0 ;; esac
+  return 1
+}
 
 # The benchmark alone (bench/run.sh --vm), with the 32-bit JVM; the library makes its FIFO in the
 # working directory.
@@ -58,16 +64,15 @@ if [ -n "$BUILD32" ]; then
   # nor the driver: the host's tiers run them; here they would only cost minutes of emulation.
   export TROV_JVM_EXCLUDE_TAG=stand-in
   /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { say "this kernel does not run 32-bit programs"; finish 17; }
-  # The JVM tests run below against the real driver with the 32-bit JVM (JIT on), the same classes; their
-  # run against the simulator here took from 100 s to over 15 minutes under emulation, so it is left out.
-  step "i386 ctest" ctest-i386.log ctest --test-dir "$BUILD32" --output-on-failure --timeout 1800 -E '^jvm_tests$'
+  wanted i386-ctest && step "i386 ctest" ctest-i386.log ctest --test-dir "$BUILD32" --output-on-failure --timeout 1800
   cp "$BUILD32/jvm-tests.log" "$OUT/jvm-tests-i386.log" 2>/dev/null
+  cp "$BUILD32"/hs_err_pid*.log "$OUT/" 2>/dev/null
   # The native tests under memcheck, in a working directory of their own (the library makes its FIFO
   # there): a block definitely lost fails the step. The two tests that fork
   # are left out: their children end with _exit while the parent's threads hold heap blocks the child
   # cannot reach, which memcheck counts as the child's leaks (and then fails the child).
   mkdir -p /tmp/valgrind && cd /tmp/valgrind || finish 16
-  step "i386 valgrind" valgrind-i386.log valgrind --leak-check=full --errors-for-leak-kinds=definite \
+  wanted i386-valgrind && step "i386 valgrind" valgrind-i386.log valgrind --leak-check=full --errors-for-leak-kinds=definite \
     --error-exitcode=1 "$BUILD32/trov_native_tests" --gtest_color=no --gtest_filter='-*AnotherProcess*' 
 fi
 
@@ -115,7 +120,7 @@ step "driver facts" driver-facts.log env HIL_FW_CONTROL=/tmp/firmware.control HI
 mkdir -p /tmp/work && cd /tmp/work || finish 16
 scenarios() {
   java=$1 build=$2
-  timeout 1500 "$java" -Xcheck:jni -Dtrov.test.keyboard=firmware \
+  "$(dirname "$0")/bounded.sh" 1200 "$java" -Xcheck:jni "-XX:ErrorFile=$OUT/hs_err_pid%p.log" -Dtrov.test.keyboard=firmware \
     -Dtrov.hil.control=/tmp/firmware.control -Dtrov.hil.log=/tmp/firmware.log \
     "-Djava.library.path=$build" "-Dtrov.test.build=$build" \
     -cp "$JUNIT:$build/TrovJPOS.jar:$build/trovsim.jar:$build/trov-tests.jar" \
@@ -124,6 +129,6 @@ scenarios() {
     --config=junit.jupiter.execution.timeout.default=5m \
     --config=junit.jupiter.execution.timeout.thread.mode.default=SEPARATE_THREAD
 }
-step "x86_64 scenarios" junit-x86_64.log scenarios "$JAVA" "$BUILD"
-[ -n "$BUILD32" ] && step "i386 scenarios" junit-i386.log scenarios "$JAVA32" "$BUILD32"
+wanted x86_64-scenarios && step "x86_64 scenarios" junit-x86_64.log scenarios "$JAVA" "$BUILD"
+[ -n "$BUILD32" ] && wanted i386-scenarios && step "i386 scenarios" junit-i386.log scenarios "$JAVA32" "$BUILD32"
 finish $RC
