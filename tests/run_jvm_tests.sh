@@ -17,8 +17,8 @@ if [[ $launcher == *run-i386.sh ]] && ! /lib/ld-linux.so.2 --version >/dev/null 
   jvm_options=(-Xint -Djdk.lang.Process.launchMechanism=FORK)
 fi
 # A JVM that crashes leaves its report beside the log rather than in the throw-away working directory.
-props=("${jvm_options[@]}" -Xcheck:jni "-XX:ErrorFile=$build/hs_err_pid%p.log" "-Djava.library.path=$build" "-Dtrov.test.build=$build"
-       "-Dtrov.test.launcher=$launcher" "-Dtrov.test.jvmOptions=${jvm_options[*]}")
+props=("${jvm_options[@]}" -Xcheck:jni "-XX:ErrorFile=$build/hs_err_pid%p.log"
+       "-Djava.library.path=$build" "-Dtrov.test.build=$build" "-Dtrov.test.launcher=$launcher" "-Dtrov.test.jvmOptions=${jvm_options[*]}")
 # A test that never returns fails after 5 minutes, named, and the others still run: far beyond what any
 # test takes, also in the VM's software emulation.
 guard=(--config=junit.jupiter.execution.timeout.default=5m

@@ -16,8 +16,8 @@
 # prepared or did not report (missing tool, kernel package not fetched, boot failure, time-out).
 # Environment: HIL_ONLY (a developer's shortcut: the guest runs only the steps it names, of "i386-ctest
 # i386-valgrind x86_64-scenarios i386-scenarios"; the driver facts always run); HIL_TIMEOUT (seconds
-# for the whole VM run, default 3000); HIL_KERNEL (a Debian kernel
-# version such as 6.1.0-57-amd64, default that one or the newest 6.1 kernel of the mirror); HIL_ACCEL
+# for the whole VM run, default 3000); HIL_KERNEL (a Debian kernel version such as 6.1.0-57-amd64,
+# default that one or the newest 6.1 kernel of the mirror); HIL_ACCEL
 # (tcg, the default: software emulation; or kvm, for a host whose KVM runs this kernel; the nested KVM of
 # the machines CI runs on fails on the kernel's first cmpxchg16b).
 # Everything it makes goes to build/hil/; the kernel package is fetched once into build/hil/kernel.

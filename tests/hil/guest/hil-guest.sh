@@ -64,16 +64,18 @@ if [ -n "$BUILD32" ]; then
   # nor the driver: the host's tiers run them; here they would only cost minutes of emulation.
   export TROV_JVM_EXCLUDE_TAG=stand-in
   /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { say "this kernel does not run 32-bit programs"; finish 17; }
-  wanted i386-ctest && step "i386 ctest" ctest-i386.log ctest --test-dir "$BUILD32" --output-on-failure --timeout 1800
-  cp "$BUILD32/jvm-tests.log" "$OUT/jvm-tests-i386.log" 2>/dev/null
-  cp "$BUILD32"/hs_err_pid*.log "$OUT/" 2>/dev/null
+  if wanted i386-ctest; then
+    step "i386 ctest" ctest-i386.log ctest --test-dir "$BUILD32" --output-on-failure --timeout 1800
+    cp "$BUILD32/jvm-tests.log" "$OUT/jvm-tests-i386.log" 2>/dev/null
+    cp "$BUILD32"/hs_err_pid*.log "$OUT/" 2>/dev/null
+  fi
   # The native tests under memcheck, in a working directory of their own (the library makes its FIFO
   # there): a block definitely lost fails the step. The two tests that fork
   # are left out: their children end with _exit while the parent's threads hold heap blocks the child
   # cannot reach, which memcheck counts as the child's leaks (and then fails the child).
   mkdir -p /tmp/valgrind && cd /tmp/valgrind || finish 16
-  wanted i386-valgrind && step "i386 valgrind" valgrind-i386.log valgrind --leak-check=full --errors-for-leak-kinds=definite \
-    --error-exitcode=1 "$BUILD32/trov_native_tests" --gtest_color=no --gtest_filter='-*AnotherProcess*' 
+  wanted i386-valgrind && step "i386 valgrind" valgrind-i386.log valgrind --leak-check=full \
+    --errors-for-leak-kinds=definite --error-exitcode=1 "$BUILD32/trov_native_tests" --gtest_color=no --gtest_filter='-*AnotherProcess*' 
 fi
 
 G=/sys/kernel/config/usb_gadget/trovkbd
@@ -120,8 +122,8 @@ step "driver facts" driver-facts.log env HIL_FW_CONTROL=/tmp/firmware.control HI
 mkdir -p /tmp/work && cd /tmp/work || finish 16
 scenarios() {
   java=$1 build=$2
-  "$(dirname "$0")/bounded.sh" 1200 "$java" -Xcheck:jni "-XX:ErrorFile=$OUT/hs_err_pid%p.log" -Dtrov.test.keyboard=firmware \
-    -Dtrov.hil.control=/tmp/firmware.control -Dtrov.hil.log=/tmp/firmware.log \
+  "$(dirname "$0")/bounded.sh" 1200 "$java" -Xcheck:jni "-XX:ErrorFile=$OUT/hs_err_pid%p.log" \
+    -Dtrov.test.keyboard=firmware -Dtrov.hil.control=/tmp/firmware.control -Dtrov.hil.log=/tmp/firmware.log \
     "-Djava.library.path=$build" "-Dtrov.test.build=$build" \
     -cp "$JUNIT:$build/TrovJPOS.jar:$build/trovsim.jar:$build/trov-tests.jar" \
     org.junit.platform.console.ConsoleLauncher --disable-banner --disable-ansi-colors --details=tree \
