@@ -1,7 +1,8 @@
 // The named FIFO through which the reader thread hands the device's input bytes to the decoder thread.
 //
-// One descriptor, opened read-write, serves both sides: the reader writes, the decoder reads, and the
-// shutdown writes one zero byte to wake the decoder. There is one instance, IOFifo. It prints nothing
+// One descriptor, opened read-write, serves both sides: the reader writes and the decoder reads. (The
+// shutdown wakes the decoder through the stop signal, core/stop_signal.h; the zero byte it also writes
+// when the FIFO has room is not needed for that.) There is one instance, IOFifo. It prints nothing
 // and throws nothing; results are those of the C library calls, with errno as they left it.
 //
 // The FIFO is made under its name in the working directory, where other processes using the library may

@@ -3,8 +3,9 @@
 // bytes outside any frame are key codes, with a release prefix (0xFE) and an extended prefix (0xE0).
 // The state lives in JposData and in the caller's DecoderState.
 //
-// A zero byte never comes from the keyboard (the reader drops those); in the FIFO it marks a break in
-// the stream, which the reader puts there when it has reopened a lost keyboard: whatever was cut off by
+// The keyboard's input holds zero bytes (the padding of a short report), but the reader drops them on
+// their way to the FIFO, so that there a zero byte can mark a break in the stream, which the reader puts
+// there when it has reopened a lost keyboard: whatever was cut off by
 // the outage (a partial frame, a release or extended prefix) is dropped, and the next byte is framed
 // afresh.
 #ifndef TROV_INPUT_STREAM_DECODER_H
