@@ -13,61 +13,45 @@
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
-#include "fake_jni.h"
 #include "input/iofunctions.h"
 #include "input/power_poller.h"
 #include "input/power_status.h"
 #include "jni/callbacks.h"
 #include "jni/registration.h"
-#include "sim_fixture.h"
+#include "pipeline_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class EventPipeline : public SimTest, protected FakeServiceObjects {
+class EventPipeline : public PipelineTest {
 protected:
-    FakeJni jni;
-
     // Opens the device through the keylock service and registers the keyboard and MSR objects, with
     // the detector silenced, as after a first enable that reported the device online.
     void openAll()
     {
         plugKeyboard(0);
-        ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+        ASSERT_EQ(0, openKeylock());
         ScopedLock lifecycle(LifecycleLock);
         ASSERT_EQ(0, createJNIParKB(jni.env(), jni.object(keyboard)));
         ASSERT_EQ(0, createJNIParMSR(jni.env(), jni.object(msr)));
         vStore(JposData.ucKeyboardOpen, 1);
         vStore(JposData.bKeyboardOpened, 1);
         vStore(JposData.ucMsrOpen, 1);
-        vStore(bFirstRunConnected, 0);
-        vStore(bFirstRunDisconnected, 1);
+        silenceDetector();
     }
 
-    void closeKeylock() { Java_com_trov_jpos_TrovKeylockService_CloseKeylock(jni.env(), jni.object(keylock)); }
-
-
-    void expectShutDown()
+    // A shutdown, whichever thread ran it, also ends every service's open count and the session's VM.
+    void expectAllClosed()
     {
-        EXPECT_EQ(0, bDeviceOpened);
+        expectShutDown();
         EXPECT_EQ(0, JposData.ucKeylockOpen);
         EXPECT_EQ(0, JposData.ucKeyboardOpen);
         EXPECT_EQ(0, JposData.ucMsrOpen);
         EXPECT_EQ(0, JposData.ucToneOpen);
         EXPECT_EQ(0, JposData.bKeyboardOpened);
-        EXPECT_EQ(pthread_t{}, agent);
-        EXPECT_EQ(pthread_t{}, con_agent);
-        EXPECT_EQ(pthread_t{}, fifo_agent);
         EXPECT_EQ(nullptr, jvm);
-        EXPECT_EQ(-1, IOFifo.iFd);
-        EXPECT_NE(0, access(INPUT_FIFO_NAME, F_OK)) << "the FIFO is removed";
-        EXPECT_FALSE(claimSegmentExists());
-        EXPECT_EQ(0, trovsim_open_handles(0));
     }
-
-    static FakeCall key(int code, int type) { return FakeCall{"keyboardDataEvent", {code, type}, {}}; }
-    static FakeCall status(int code) { return FakeCall{"keyboardStatusUpdateEvent", {code}, {}}; }
 };
 
 TEST_F(EventPipeline, KeylockTurnAndKeysTravelTheWholeRoad)
@@ -131,13 +115,13 @@ TEST_F(EventPipeline, OutageBeyondTheLimitShutsEverythingDown)
     {
         ScopedLock lifecycle(LifecycleLock);  // the shutdown has finished once the lock is free
     }
-    expectShutDown();
+    expectAllClosed();
     EXPECT_EQ(0, ucDeviceNoResponse);
 
     // The services can be opened again.
     trovsim_replug(0, 0);
     jni.clearCalls();
-    ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+    ASSERT_EQ(0, openKeylock());
     EXPECT_EQ(1, bDeviceOpened);
     closeKeylock();
 }
@@ -157,7 +141,7 @@ TEST_F(EventPipeline, AtMostOnePollerRunsAndCloseStopsIt)
         ScopedLock lifecycle(LifecycleLock);
         close_all();
     }
-    expectShutDown();
+    expectAllClosed();
 }
 
 TEST_F(EventPipeline, PollerReportsTheFirstStateOnce)
@@ -215,7 +199,7 @@ TEST_F(EventPipeline, PowerOffOnALibraryThreadShutsDownWithoutJoiningItself)
         vStore(*slot, thread);
         standIn.started = true;  // the shutdown detaches the thread; the test never joins it
         ASSERT_TRUE(waitUntil([&] { return standIn.returned.load(); }, 5s)) << "the shutdown hung on its own thread";
-        expectShutDown();
+        expectAllClosed();
         ASSERT_FALSE(jni.calls().empty());
         EXPECT_EQ(status(2004), jni.calls().back());
     }
@@ -233,7 +217,7 @@ TEST_F(EventPipeline, CloseAndPowerOffAtOnceNeverStopAThreadTwice)
         vStore(JposData.ucMsrOpen, 0);
         closeKeylock();
         powerOff.join();
-        expectShutDown();
+        expectAllClosed();
         jni.clearCalls();
         trovsim_reset();
     }
@@ -249,19 +233,13 @@ TEST_F(EventPipeline, OpenFailsAndUndoesItWhenTheFifoCannotBeMade)
     ASSERT_NE(nullptr, mkdtemp(scratch));
     ASSERT_EQ(0, chdir(scratch));
     ASSERT_EQ(0, rmdir(scratch));
-    const jint result = Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock));
+    const jint result = openKeylock();
     ASSERT_EQ(0, chdir(here));
 
     EXPECT_EQ(104, result);
-    EXPECT_EQ(0, bDeviceOpened);
-    EXPECT_EQ(pthread_t{}, agent);
-    EXPECT_EQ(pthread_t{}, fifo_agent);
-    EXPECT_EQ(-1, IOFifo.iFd);
-    EXPECT_EQ(0, trovsim_open_handles(0));
-    EXPECT_FALSE(claimSegmentExists());
-    EXPECT_EQ(0, jni.liveGlobalRefs());
+    expectShutDown();
 
-    ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)))
+    ASSERT_EQ(0, openKeylock())
         << "in a usable directory the next Open works";
 }
 

@@ -18,11 +18,9 @@
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
-#include "fake_jni.h"
-#include "input/iofunctions.h"
 #include "input/power_status.h"
 #include "jni/tco_query.h"
-#include "sim_fixture.h"
+#include "pipeline_fixture.h"
 
 namespace {
 
@@ -52,9 +50,8 @@ int threads()
     return entries("/proc/self/task");
 }
 
-class InjectedFaults : public SimTest, protected FakeServiceObjects {
+class InjectedFaults : public PipelineTest {
 protected:
-    FakeJni jni;
     int DescriptorsBefore = 0;
     int ThreadsBefore = 0;
 
@@ -73,10 +70,7 @@ protected:
         plugKeyboard(0);
     }
 
-    JNIEnv *env() { return jni.env(); }
     jobject kb() { return jni.object(keyboard); }
-    jint openKeyboard() { return Java_com_trov_jpos_TrovPOSKeyboardService_OpenPOSKeyboard(env(), kb()); }
-    void closeKeyboard() { Java_com_trov_jpos_TrovPOSKeyboardService_ClosePOSKeyboard(env(), kb()); }
     void claimAndEnable()
     {
         Java_com_trov_jpos_TrovPOSKeyboardService_claimPOSKeyboard(env(), kb(), JNI_TRUE);
@@ -87,32 +81,20 @@ protected:
 
     void expectNothingLeft()
     {
-        EXPECT_EQ(0, bDeviceOpened);
-        EXPECT_EQ(pthread_t{}, agent);
-        EXPECT_EQ(pthread_t{}, fifo_agent);
-        EXPECT_EQ(pthread_t{}, con_agent);
-        EXPECT_EQ(-1, hidfunc.iFd);
-        EXPECT_EQ(-1, IOFifo.iFd);
-        EXPECT_EQ(0, trovsim_open_handles(0));
-        EXPECT_FALSE(claimSegmentExists());
+        expectShutDown();
         EXPECT_FALSE(tcoQueueExists());
-        EXPECT_NE(0, access(INPUT_FIFO_NAME, F_OK));
         EXPECT_EQ(DescriptorsBefore, descriptors());
         // A thread that ended itself (a shutdown run on it) is gone a moment after it returned.
         EXPECT_TRUE(waitUntil([&] { return threads() == ThreadsBefore; }))
             << threads() << " threads, " << ThreadsBefore << " before";
     }
-
-    static FakeCall key(int code) { return FakeCall{"keyboardDataEvent", {code, 1}, {}}; }
-    static FakeCall status(int code) { return FakeCall{"keyboardStatusUpdateEvent", {code}, {}}; }
 };
 
 TEST_F(InjectedFaults, InterruptedAndShortCallsOnTheInputRoadLoseNothing)
 {
     ASSERT_EQ(0, openKeyboard());
     vStore(JposData.bKeyboardEnabled, 1);  // keys wanted, without a poller, as after the online report
-    vStore(bFirstRunConnected, 0);
-    vStore(bFirstRunDisconnected, 1);
+    silenceDetector();
     for (int call : {TROVSIM_CALL_NODE_POLL, TROVSIM_CALL_NODE_READ, TROVSIM_CALL_FIFO_READ, TROVSIM_CALL_FIFO_WRITE}) {
         trovsim_inject(call, 0, 2, EINTR);
     }

@@ -7,43 +7,36 @@
 #include <thread>
 #include <unistd.h>
 
-#include "com_trov_jpos_TrovKeylockService.h"
-#include "com_trov_jpos_TrovMSRService.h"
-#include "com_trov_jpos_TrovPOSKeyboardService.h"
 #include "com_trov_jpos_TrovToneIndicatorService.h"
 #include "core/lifecycle.h"
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
-#include "fake_jni.h"
 #include "input/iofunctions.h"
 #include "jni/callbacks.h"
-#include "sim_fixture.h"
+#include "pipeline_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class PipelineFaults : public SimTest, protected FakeServiceObjects {
+class PipelineFaults : public PipelineTest {
 protected:
-    FakeJni jni;
-
     // Keylock, POS keyboard and MSR open through their entry points, the power-state detector quiet.
     void openAll()
     {
         plugKeyboard(0);
-        ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
-        ASSERT_EQ(0, Java_com_trov_jpos_TrovPOSKeyboardService_OpenPOSKeyboard(jni.env(), jni.object(keyboard)));
-        ASSERT_EQ(0, Java_com_trov_jpos_TrovMSRService_OpenMSR(jni.env(), jni.object(msr)));
-        vStore(bFirstRunConnected, 0);
-        vStore(bFirstRunDisconnected, 1);
+        ASSERT_EQ(0, openKeylock());
+        ASSERT_EQ(0, openKeyboard());
+        ASSERT_EQ(0, openMsr());
+        silenceDetector();
     }
 
     void closeAll()
     {
-        Java_com_trov_jpos_TrovKeylockService_CloseKeylock(jni.env(), jni.object(keylock));
-        Java_com_trov_jpos_TrovMSRService_CloseMSR(jni.env(), jni.object(msr));
-        Java_com_trov_jpos_TrovPOSKeyboardService_ClosePOSKeyboard(jni.env(), jni.object(keyboard));
+        closeKeylock();
+        closeMsr();
+        closeKeyboard();
     }
 
     // Runs what on a thread of its own. A call that never returns aborts the test program, so that a
@@ -90,20 +83,6 @@ protected:
             std::this_thread::sleep_for(1ms);
         }
     }
-
-    void expectShutDown()
-    {
-        EXPECT_EQ(0, bDeviceOpened);
-        EXPECT_EQ(pthread_t{}, agent);
-        EXPECT_EQ(pthread_t{}, con_agent);
-        EXPECT_EQ(pthread_t{}, fifo_agent);
-        EXPECT_EQ(-1, IOFifo.iFd);
-        EXPECT_NE(0, access(INPUT_FIFO_NAME, F_OK)) << "the FIFO is removed";
-        EXPECT_EQ(0, trovsim_open_handles(0));
-        EXPECT_EQ(0, jni.liveGlobalRefs()) << "nothing of the library keeps a service object alive";
-    }
-
-    static FakeCall key(int code, int type) { return FakeCall{"keyboardDataEvent", {code, type}, {}}; }
 };
 
 TEST_F(PipelineFaults, ShutdownWithTheFifoFullReturnsAndDropsWhatIsQueued)
@@ -189,15 +168,15 @@ TEST_F(PipelineFaults, AnOpenThatWouldWrapTheCountFails)
 {
     plugKeyboard(0);
     for (int open = 0; open < 255; ++open) {
-        ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+        ASSERT_EQ(0, openKeylock());
     }
-    EXPECT_EQ(104, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+    EXPECT_EQ(104, openKeylock());
     EXPECT_EQ(255, JposData.ucKeylockOpen);
     ASSERT_EQ(0, Java_com_trov_jpos_TrovToneIndicatorService_OpenToneIndicator(jni.env(), nullptr));
     Java_com_trov_jpos_TrovToneIndicatorService_CloseToneIndicator(jni.env(), nullptr);
     EXPECT_EQ(1, bDeviceOpened) << "the keylock still holds the device";
-    Java_com_trov_jpos_TrovKeylockService_CloseKeylock(jni.env(), jni.object(keylock));
-    EXPECT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+    closeKeylock();
+    EXPECT_EQ(0, openKeylock());
 }
 
 }  // namespace
