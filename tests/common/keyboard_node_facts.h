@@ -1,6 +1,6 @@
 // What the kernel's hiddev driver answers on the keyboard's node, request by request, stated once for
 // both places that check it: tests/hil/driver_facts_test.cpp against the real driver (the real-driver
-// tier) and tests/sim/driver_requests_test.cpp against the simulator, which must answer the same.
+// tier), and the simulator's tests (tests/sim), as the simulator must answer the same.
 #ifndef TROV_TESTS_KEYBOARD_NODE_FACTS_H
 #define TROV_TESTS_KEYBOARD_NODE_FACTS_H
 
@@ -105,6 +105,21 @@ inline void expect_set_usage_refusals(int fd)
     ref.field_index = 0;
     ref.usage_index = 1;
     EXPECT_EQ(-1, ::ioctl(fd, HIDIOCSUSAGE, &ref));
+}
+
+// A descriptor of a node that was unplugged refuses every request with ENODEV.
+inline void expect_dead_descriptor(int fd)
+{
+    hiddev_devinfo info{};
+    errno = 0;
+    EXPECT_EQ(-1, ::ioctl(fd, HIDIOCGDEVINFO, &info));
+    EXPECT_EQ(ENODEV, errno);
+    errno = 0;
+    EXPECT_EQ(-1, ::ioctl(fd, HIDIOCAPPLICATION, 0));
+    EXPECT_EQ(ENODEV, errno);
+    errno = 0;
+    EXPECT_EQ(-1, send_byte(fd, 0x12));
+    EXPECT_EQ(ENODEV, errno);
 }
 
 }  // namespace keyboard_node

@@ -372,16 +372,7 @@ TEST_F(DriverFacts, QueuedEventsAreReadBeforeEio)
 TEST_F(DriverFacts, AnUnpluggedNodeIsGoneAndItsDescriptorsDeadForGood)
 {
     unplugged([&] {
-        hiddev_devinfo info{};
-        errno = 0;
-        EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCGDEVINFO, &info));
-        EXPECT_EQ(ENODEV, errno);
-        errno = 0;
-        EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCAPPLICATION, 0));
-        EXPECT_EQ(ENODEV, errno);
-        errno = 0;
-        EXPECT_EQ(-1, send_byte(fd_, 0x12));
-        EXPECT_EQ(ENODEV, errno);
+        keyboard_node::expect_dead_descriptor(fd_);
         pollfd request{fd_, POLLIN, 0};
         EXPECT_EQ(1, ::poll(&request, 1, 0));
         EXPECT_EQ(POLLERR | POLLHUP, request.revents);
