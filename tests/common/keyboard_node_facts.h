@@ -107,6 +107,17 @@ inline void expect_set_usage_refusals(int fd)
     EXPECT_EQ(-1, ::ioctl(fd, HIDIOCSUSAGE, &ref));
 }
 
+// The output report cannot be fetched, nor the input report sent.
+inline void expect_report_direction_refusals(int fd)
+{
+    hiddev_report_info info{HID_REPORT_TYPE_OUTPUT, 4, 0};
+    EXPECT_EQ(-1, ::ioctl(fd, HIDIOCGREPORT, &info));
+    EXPECT_EQ(EINVAL, errno);
+    info.report_type = HID_REPORT_TYPE_INPUT;
+    EXPECT_EQ(-1, ::ioctl(fd, HIDIOCSREPORT, &info));
+    EXPECT_EQ(EINVAL, errno);
+}
+
 // A descriptor of a node that was unplugged refuses every request with ENODEV.
 inline void expect_dead_descriptor(int fd)
 {

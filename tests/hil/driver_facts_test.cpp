@@ -211,12 +211,7 @@ TEST_F(DriverFacts, ReportRequests)
     EXPECT_TRUE(nothing_queued(fd_, 500)) << "a fetched report makes no events";
     EXPECT_EQ(0, ::ioctl(fd_, HIDIOCINITREPORT, 0));
     EXPECT_TRUE(nothing_queued(fd_, 500)) << "nor does the initial fetch";
-    info.report_type = HID_REPORT_TYPE_OUTPUT;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCGREPORT, &info));
-    EXPECT_EQ(EINVAL, errno);
-    info.report_type = HID_REPORT_TYPE_INPUT;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCSREPORT, &info));
-    EXPECT_EQ(EINVAL, errno);
+    keyboard_node::expect_report_direction_refusals(fd_);
 }
 
 TEST_F(DriverFacts, OutputValuesAsTheKeyboardReceivesThem)

@@ -136,12 +136,7 @@ TEST_F(DriverRequests, ReportRequestsAndTheirFaults)
     EXPECT_EQ(0, ::ioctl(fd_, HIDIOCGREPORT, &info));
     EXPECT_TRUE(nothing_queued(fd_));  // a fetched report makes no events
     EXPECT_EQ(0, ::ioctl(fd_, HIDIOCINITREPORT, 0));
-    info.report_type = HID_REPORT_TYPE_OUTPUT;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCGREPORT, &info));
-    EXPECT_EQ(EINVAL, errno);
-    info.report_type = HID_REPORT_TYPE_INPUT;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCSREPORT, &info));
-    EXPECT_EQ(EINVAL, errno);
+    keyboard_node::expect_report_direction_refusals(fd_);
     ASSERT_EQ(0, trovsim_set_faults(3, TROVSIM_FAULT_INITREPORT | TROVSIM_FAULT_GREPORT));
     EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCINITREPORT, 0));
     EXPECT_EQ(EIO, errno);
