@@ -177,6 +177,17 @@ protected:
         });
     }
 
+    // A process that opens the keylock and closes it again: 0 when it found the keylock claimed.
+    static pid_t spawnClaimViewer()
+    {
+        return spawn([] {
+            Keylock keylock;
+            const bool sees = keylock.open() == 0 && keylock.claimed();
+            keylock.close();
+            return sees ? 0 : 1;
+        });
+    }
+
     // Waits for the word that the holder may close, then closes: 0 when its claim was still there.
     static int closeWhenAllowed(Signal &mayClose, Keylock &keylock)
     {
@@ -205,12 +216,7 @@ TEST_F(ClaimTableAcrossProcesses, ALastCloseLeavesTheTableToTheProcessesStillUsi
     EXPECT_EQ(0, exitStatus(visitor));
     EXPECT_TRUE(claimSegmentExists()) << "the holder is still attached";
 
-    const pid_t third = spawn([] {
-        Keylock keylock;
-        const bool sees = keylock.open() == 0 && keylock.claimed();
-        keylock.close();
-        return sees ? 0 : 1;
-    });
+    const pid_t third = spawnClaimViewer();
     EXPECT_EQ(0, exitStatus(third)) << "a later process sees the holder's claim, not a fresh table";
 
     holderMayClose.raise();
@@ -275,12 +281,7 @@ TEST_F(ClaimTableAcrossProcesses, AProcessOpeningWhileTheLastOneDetachesSharesIt
     ASSERT_EQ(0, semctl(lock, 0, IPC_RMID));
     ASSERT_TRUE(firstReady.await());
 
-    const pid_t second = spawn([] {
-        Keylock keylock;
-        const bool sees = keylock.open() == 0 && keylock.claimed();
-        keylock.close();
-        return sees ? 0 : 1;
-    });
+    const pid_t second = spawnClaimViewer();
     EXPECT_EQ(0, exitStatus(second)) << "the second process sees the first one's claim: they share one table";
     firstMayClose.raise();
     EXPECT_EQ(0, exitStatus(first));
