@@ -25,6 +25,7 @@
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 #include "fake_jni.h"
+#include "input/iofunctions.h"
 #include "jni/callbacks.h"
 #include "sim_fixture.h"
 
@@ -99,10 +100,12 @@ struct Keyboard {
 
 const unsigned char REPLY_11[] = {0x86, '1', '1', 0x96};
 
-// The decoder of this process has collected the reply frame "11" (whether or not a query took it).
-bool collected11()
+// Sends the reply frame "11" as input and waits until the decoder has read it.
+bool inputReply11()
 {
-    return tLoad(JposData.ucTcoLen) == 2 && JposData.ucTcoData[0] == '1' && JposData.ucTcoData[1] == '1';
+    const uint32_t before = IOFifo.uiRead();
+    trovsim_send_raw(0, REPLY_11, sizeof REPLY_11);
+    return waitUntil([before] { return IOFifo.uiRead() - before >= sizeof REPLY_11; });
 }
 
 class InputPipe : public SimTest {
@@ -354,8 +357,7 @@ TEST_F(TcoAcrossProcesses, AReplyToAnotherProcesssQueryIsNeverTaken)
         int value = 0;
         std::thread query([&] { value = keyboard.readTco(2); });
         trovsim_wait_received(0, 6, 300);  // sent at once, by a process that does not wait its turn
-        trovsim_send_raw(0, REPLY_11, sizeof REPLY_11);
-        const bool seen = waitUntil(collected11);
+        const bool seen = inputReply11();
         copySeen.raise();
         query.join();
         keyboard.close();
@@ -409,6 +411,7 @@ TEST_F(TcoAcrossProcesses, ASlowReplyAnswersItsOwnQueryAlsoAfterAWaitForTheKeybo
     two.join();
     EXPECT_EQ(0x11, first);
     EXPECT_EQ(0x22, second);
+    trovsim_set_answer_delay(0, 0);  // for the position request the shutdown sends
     keyboard.close();
 }
 
