@@ -3,8 +3,8 @@
 // The process makes the pipe itself (pipe2, close-on-exec) and nothing else can reach it: it has no name
 // in the file system, so no file in the working directory is ever made, opened, followed or removed, and
 // the services open in a read-only or shared directory alike. The reader writes into the write end, the
-// decoder reads from the read end, and the shutdown writes one zero byte to wake the decoder. Both ends
-// do not block: each side waits in a poll that the shutdown's stop signal ends. There is one instance,
+// decoder reads from the read end, and the shutdown writes one zero byte to wake the decoder. Neither end
+// blocks: each side waits in a poll that the shutdown's stop signal ends. There is one instance,
 // IOFifo. It prints nothing and throws nothing; results are those of the C library calls, with errno as
 // they left it.
 //
