@@ -22,8 +22,8 @@ constexpr useconds_t POWER_OFF_LOCK_RETRY_US = 1000;
 // Stops the decoder: raise its flag, then write the zero byte that has always woken it (the stop signal
 // has woken it already; the byte is not written when the FIFO is full), and wait for it. When the
 // shutdown runs on the decoder itself, it cannot wait for itself: the decoder ends without reading
-// again once its current callback returns. Either way the FIFO is closed here, once no thread of this
-// opening reads it any more (it has had no name since it was made, so nothing is removed).
+// again once its current callback returns. Either way the pipe is closed here,
+// once no thread of this opening reads it any more.
 void vStopDecoder()
 {
     const pthread_t decoder = tLoad(fifo_agent);
@@ -35,9 +35,7 @@ void vStopDecoder()
     }
     vEndThread(fifo_agent);
     vStore(bTerminateFifoThread, 0);
-    if (tLoad(IOFifo.iFd) != -1) {
-        IOFifo.iClose();
-    }
+    IOFifo.iClose();
 }
 
 // Stops the threads, closes the device and releases the claim table, whatever the open counts say.

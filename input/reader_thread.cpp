@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
 #include "input/decoder_thread.h"
+#include "input/forwarding_state.h"
 #include "input/iofunctions.h"
 #include "input/power_poller.h"
 #include "input/power_status.h"
@@ -45,18 +45,9 @@ void vReportStart(bool running)
 
 bool bStarted()
 {
-    // Make the FIFO, then the decoder that reads it.
-    if (IOFifo.iCreateFIFO(INPUT_FIFO_NAME) != 0) {
-        if (tLoad(IOFifo.iFd) != -1) {
-            IOFifo.iClose();
-        }
-        return false;
-    }
-    // Neither side blocks in the FIFO: each waits in a poll that the stop signal ends, so that a reader
-    // facing a full FIFO can still be stopped.
-    const int fd = tLoad(IOFifo.iFd);
-    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
-        IOFifo.iClose();
+    // Make the pipe, then the decoder that reads it. Neither end blocks: each side waits in a poll that
+    // the stop signal ends, so that a reader facing a full pipe can still be stopped.
+    if (IOFifo.iCreateFIFO() != 0) {
         return false;
     }
     pthread_t decoder;
@@ -84,7 +75,7 @@ bool bPutByte(unsigned char byte, unsigned opening)
             return true;
         }
         if (!bThreadGoesOn(bTerminateThread, opening) ||
-            eWaitForMs(tLoad(IOFifo.iFd), POLLOUT, READER_WAIT_MS) == WaitEnd::Stopped) {
+            eWaitForMs(tLoad(IOFifo.iWriteFd), POLLOUT, READER_WAIT_MS) == WaitEnd::Stopped) {
             return false;
         }
     }
@@ -160,10 +151,13 @@ void *thread_function(void *opening)
         if (device >= 0 && eWaitForMs(device, POLLIN, READER_WAIT_MS) != WaitEnd::Ready) {
             continue;
         }
+        vReaderPassBegins();
         const int received = hidfunc.Read(input);
         if (received > 0) {
             vForward(input, received, mine);
-        } else if (received < 0) {
+        }
+        vReaderPassEnds();
+        if (received < 0) {
             closeDeviceAndStart(timer, mine);
         }
     }

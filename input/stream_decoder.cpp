@@ -127,6 +127,7 @@ void vDecodeByte(uint8_t byte, DecoderState &state, unsigned opening)
         state.bKeylockTaken = false;
         return;
     case MARK_TCO:
+        vTcoFrameOpened();
         vOpenFrame(d.bTcoFrame);
         vStore(d.ucTcoLen, 0);
         std::memset(d.ucTcoData, 0, sizeof d.ucTcoData);

@@ -18,6 +18,7 @@
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
+#include "input/iofunctions.h"
 #include "input/power_status.h"
 #include "jni/tco_query.h"
 #include "pipeline_fixture.h"
@@ -26,8 +27,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A keyboard answer that comes after its query gave up, yet while its reply is still expected.
-constexpr int LATE_ANSWER_MS = TCO_REPLY_LIMIT_MS + TCO_LATE_REPLY_MS / 2;
+// A keyboard answer that comes after its query gave up.
+constexpr int LATE_ANSWER_MS = TCO_REPLY_LIMIT_MS + 500;
 
 int entries(const char *directory)
 {
@@ -218,11 +219,13 @@ TEST_F(InjectedFaults, TcoRepliesLeftOverOrLateNeverAnswerALaterQuery)
     ASSERT_EQ(0, msgsnd(queue, &stale, sizeof stale.iSenderPid, 0));
     EXPECT_EQ(0x34, readTco(2));
 
-    // The keyboard answers after the query gave up, and the next query's reply comes after that late
-    // one: the next query is answered by its own reply.
+    // The keyboard answers after the query gave up: the late reply, arriving with no query outstanding,
+    // answers none, and the next query is answered by its own reply.
     trovsim_set_answer_delay(0, LATE_ANSWER_MS);
+    const uint32_t before = IOFifo.uiRead();
     EXPECT_EQ(0, readTco(1));
-    trovsim_set_answer_delay(0, TCO_LATE_REPLY_MS / 4);
+    ASSERT_TRUE(waitUntil([before] { return IOFifo.uiRead() - before >= 4; })) << "the late reply, 0x86 1 2 0x96";
+    trovsim_set_answer_delay(0, 0);
     EXPECT_EQ(0x34, readTco(2));
     EXPECT_FALSE(tcoQueueExists());
 

@@ -60,7 +60,7 @@ protected:
     {
         jni.listenerDelayUs = 2000;
         vStore(JposData.bKeyboardEnabled, 1);
-        const int fifo = IOFifo.iFd;
+        const int fifo = IOFifo.iReadFd;
         // A pipe counts its room in pages, and the decoder leaves part of the first one read: the FIFO
         // is full within a page of its capacity.
         const int capacity = fcntl(fifo, F_GETPIPE_SZ) - static_cast<int>(sysconf(_SC_PAGESIZE));

@@ -25,7 +25,7 @@ protected:
     // The power-state detector quiet, as after a first enable that reported the device online.
     static void silenceDetector();
 
-    // The device closed, the library's threads ended, the FIFO closed and without a name, node 0 held
+    // The device closed, the library's threads ended, the input pipe closed, node 0 held
     // by no descriptor, the claim table removed, and no service object referenced any more.
     void expectShutDown();
 

@@ -178,10 +178,9 @@ final class DeviceSession {
         if (result == TrovConst.JPOS_E_NOSERVICE) {
             failure = new TrovException(TrovConst.JPOS_E_NOSERVICE, "The " + service.kind.label
                     + " service could not be opened: no POS keyboard was found or it could not be set up."
-                    + " Check that the keyboard is connected, that this process may read and write"
-                    + " its HID device node (/dev/usb/hid/hiddev*), and that the working directory ("
-                    + System.getProperty("user.dir") + ") is writable (the library makes its input FIFO"
-                    + " there); trovjpos-diag tells more. Seen from Java: " + OpenFailureCause.describe());
+                    + " Check that the keyboard is connected and that this process may read and write"
+                    + " its HID device node (/dev/usb/hid/hiddev*); trovjpos-diag tells more."
+                    + " Seen from Java: " + OpenFailureCause.describe());
         } else {
             failure = new TrovException(TrovConst.JPOS_E_FAILURE,
                     "The " + service.kind.label + " service could not be opened (native result " + result + ")");
