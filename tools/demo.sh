@@ -16,7 +16,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$work"  # the library makes its input FIFO in the working directory
+cd "$work"  # a scratch working directory, so that a run leaves nothing behind
 cp="$build/TrovJPOS.jar:$build/trovsim.jar:$build/trov-demo.jar"
 if [ $panel = 1 ]; then
   # The till knows nothing of the simulator: node 0 is a keyboard from the start, and the property opens
