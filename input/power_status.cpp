@@ -9,6 +9,10 @@ namespace {
 
 pthread_mutex_t EdgeLock = PTHREAD_MUTEX_INITIALIZER;
 
+// Guarded by EdgeLock: the link as the reader found it, and as the decoder reported it.
+int LinkFound = OPOS_SUE_POWER_ONLINE;
+int LinkReported = OPOS_SUE_POWER_ONLINE;
+
 }  // namespace
 
 int getJPOSPowerStatus()
@@ -48,4 +52,27 @@ void vArmPowerOffReport()
 {
     ScopedLock edges(EdgeLock);
     vStore(bFirstRunDisconnected, 1);
+}
+
+void vNoteLink(int status)
+{
+    ScopedLock edges(EdgeLock);
+    LinkFound = status;
+}
+
+void vResetLink()
+{
+    ScopedLock edges(EdgeLock);
+    LinkFound = OPOS_SUE_POWER_ONLINE;
+    LinkReported = OPOS_SUE_POWER_ONLINE;
+}
+
+int iUnreportedLinkChange()
+{
+    ScopedLock edges(EdgeLock);
+    if (LinkFound == LinkReported) {
+        return 0;
+    }
+    LinkReported = LinkFound;
+    return LinkFound;
 }

@@ -4,6 +4,7 @@
 #define TROV_INPUT_POWER_STATUS_H
 
 inline constexpr int OPOS_SUE_POWER_ONLINE = 2001;       // the device answers (again)
+inline constexpr int OPOS_SUE_POWER_OFF = 2002;          // the device went away: the cable is out
 inline constexpr int OPOS_SUE_POWER_OFF_OFFLINE = 2004;  // the device does not answer
 
 // 0 (nothing to report), OPOS_SUE_POWER_ONLINE or OPOS_SUE_POWER_OFF_OFFLINE. The test and the update
@@ -15,5 +16,16 @@ void vSilencePowerStatus();
 
 // Arms the detector to report the next absence, as the reconnect time-out does.
 void vArmPowerOffReport();
+
+// The link as the reader found it last: OPOS_SUE_POWER_OFF from the pass that closed a lost keyboard,
+// OPOS_SUE_POWER_ONLINE from its reopen. The reader notes it and then puts a stream break into the
+// FIFO; the decoder takes the change at that break, so that the application hears it in stream order,
+// after the input that came before the outage. vResetLink marks the link up, as at every open.
+void vNoteLink(int status);
+void vResetLink();
+
+// The link state not reported yet (OPOS_SUE_POWER_OFF or OPOS_SUE_POWER_ONLINE), now marked reported;
+// 0 when nothing changed since the last report.
+int iUnreportedLinkChange();
 
 #endif
