@@ -90,8 +90,7 @@ class OutageTest extends KeyboardFixture {
         assertEquals(TrovConst.SUE_POWER_OFF_OFFLINE, reported.get(reported.size() - 1), "nothing after it");
 
         KEYBOARD.replug();
-        Recorder<KeyboardDataEvent> keys = new Recorder<>();
-        keyboard.addDataListener(keys::add);
+        Recorder<KeyboardDataEvent> keys = Recorder.keysOf(keyboard);
         ready(keyboard);
         KEYBOARD.press(0x20);
         assertEquals(new KeyboardDataEvent(0x20, TrovConst.KBD_ET_DOWN), keys.next(EVENT_WAIT_MS));
