@@ -438,9 +438,6 @@ final class DeviceSession {
             LOG.log(System.Logger.Level.WARNING, "The POS keyboard reported power off/offline (2004): it was"
                     + " unplugged or without power for more than 10 seconds, and every service was shut down."
                     + " Closed: {0}. Open the services again once the keyboard is back.", told);
-        } else if (status == TrovConst.SUE_POWER_OFF) {
-            LOG.log(System.Logger.Level.WARNING, "The POS keyboard went away (2002): the services wait 10 seconds"
-                    + " for it to come back before they shut down. Told: {0}", told);
         } else {
             LOG.log(System.Logger.Level.DEBUG, "The POS keyboard reported power state {0} to {1}", status, told);
         }
