@@ -9,9 +9,10 @@ namespace {
 
 pthread_mutex_t EdgeLock = PTHREAD_MUTEX_INITIALIZER;
 
-// Guarded by EdgeLock: the link as the reader found it, and as the decoder reported it.
-int LinkFound = OPOS_SUE_POWER_ONLINE;
-int LinkReported = OPOS_SUE_POWER_ONLINE;
+// Guarded by EdgeLock: the changes of the link the reader found since the open, and those the decoder
+// reported. Losses and returns alternate, a loss first, so an odd change is a loss.
+unsigned LinkChanges = 0;
+unsigned LinkChangesReported = 0;
 
 }  // namespace
 
@@ -54,25 +55,25 @@ void vArmPowerOffReport()
     vStore(bFirstRunDisconnected, 1);
 }
 
-void vNoteLink(int status)
+void vNoteLinkChange()
 {
     ScopedLock edges(EdgeLock);
-    LinkFound = status;
+    ++LinkChanges;
 }
 
 void vResetLink()
 {
     ScopedLock edges(EdgeLock);
-    LinkFound = OPOS_SUE_POWER_ONLINE;
-    LinkReported = OPOS_SUE_POWER_ONLINE;
+    LinkChanges = 0;
+    LinkChangesReported = 0;
 }
 
 int iUnreportedLinkChange()
 {
     ScopedLock edges(EdgeLock);
-    if (LinkFound == LinkReported) {
+    if (LinkChangesReported == LinkChanges) {
         return 0;
     }
-    LinkReported = LinkFound;
-    return LinkFound;
+    ++LinkChangesReported;
+    return LinkChangesReported % 2 == 1 ? OPOS_SUE_POWER_OFF : OPOS_SUE_POWER_ONLINE;
 }

@@ -17,15 +17,16 @@ void vSilencePowerStatus();
 // Arms the detector to report the next absence, as the reconnect time-out does.
 void vArmPowerOffReport();
 
-// The link as the reader found it last: OPOS_SUE_POWER_OFF from the pass that closed a lost keyboard,
-// OPOS_SUE_POWER_ONLINE from its reopen. The reader notes it and then puts a stream break into the
-// FIFO; the decoder takes the change at that break, so that the application hears it in stream order,
-// after the input that came before the outage. vResetLink marks the link up, as at every open.
-void vNoteLink(int status);
+// A change of the link found by the reader: the pass that closed a lost keyboard, or its reopen; the
+// two alternate, a loss first. The reader notes it and then puts a stream break into the FIFO; the
+// decoder reports the change at that break, so that the application hears it in stream order, after
+// the input that came before. vResetLink starts the count afresh, as at every open.
+void vNoteLinkChange();
 void vResetLink();
 
-// The link state not reported yet (OPOS_SUE_POWER_OFF or OPOS_SUE_POWER_ONLINE), now marked reported;
-// 0 when nothing changed since the last report.
+// The oldest change not reported yet, now marked reported: OPOS_SUE_POWER_OFF for a loss,
+// OPOS_SUE_POWER_ONLINE for a return; 0 when every change was reported. Each change is reported once
+// and in order, also when a loss and the return came before the decoder reached the first break.
 int iUnreportedLinkChange();
 
 #endif

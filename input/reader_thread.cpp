@@ -186,7 +186,7 @@ int closeDeviceAndStart(ReconnectTimer &timer, unsigned opening)
         timer.bArmed = true;
         timer.lPauseUs = REOPEN_PAUSE_US;
         // The keyboard is gone: the application hears it at once (2002), in stream order.
-        vNoteLink(OPOS_SUE_POWER_OFF);
+        vNoteLinkChange();
         bPutByte(0, opening);
     }
     vPauseSearch(timer.lPauseUs);
@@ -198,7 +198,7 @@ int closeDeviceAndStart(ReconnectTimer &timer, unsigned opening)
     vStartPoller();
     // The decoder drops what the outage cut off, in stream order (after the bytes received before it),
     // empties the tracks and reports the keyboard back (2001).
-    vNoteLink(OPOS_SUE_POWER_ONLINE);
+    vNoteLinkChange();
     bPutByte(0, opening);
     // The key may have been turned while the cable was out: ask for the position again, as enabling
     // does, so that an enabled keylock never keeps a stale one.

@@ -101,8 +101,7 @@ void vStreamBreak(DecoderState &state, unsigned opening)
     vStore(JposData.bExtendedKey, 0);
     state = FRESH_DECODER;
     vEmptyTracks();
-    const int link = iUnreportedLinkChange();
-    if (link != 0) {
+    for (int link = iUnreportedLinkChange(); link != 0; link = iUnreportedLinkChange()) {
         CallbackJPOSStatusUpdate(link, opening);
     }
 }
