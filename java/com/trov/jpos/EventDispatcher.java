@@ -92,9 +92,11 @@ final class EventDispatcher {
 
     private static void add(List<TrovService> targets, TrovEvent event, boolean enabledOnly) {
         for (TrovService target : targets) {
-            if (!enabledOnly || target.enabled) {
+            if (!enabledOnly) {
+                QUEUE.add(new QueuedEvent(target, event, target.opening, target.epoch, false));
+            } else if (target.enabled) {
                 target.routed(event);
-                QUEUE.add(new QueuedEvent(target, event, target.opening, target.epoch, enabledOnly));
+                QUEUE.add(new QueuedEvent(target, event, target.opening, target.epoch, true));
             }
         }
     }

@@ -380,8 +380,9 @@ public abstract class TrovService implements AutoCloseable {
     }
 
     /**
-     * Called as {@code event} is queued for this object, on a library thread under the session's
-     * monitor: for state that a query must show at once (the keylock position). Must not block.
+     * Called as a key, swipe or keylock position is queued for this enabled object (not for power
+     * states), on a library thread under the session's monitor: for state that a query must show at
+     * once (the keylock position). Must not block.
      */
     void routed(TrovEvent event) {
     }

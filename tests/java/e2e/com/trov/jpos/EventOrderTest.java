@@ -23,6 +23,9 @@ class EventOrderTest extends KeyboardFixture {
         List<TrovEvent> all = new CopyOnWriteArrayList<>();
         int[] positionHeard = {0};
         keylock.addStatusUpdateListener(e -> {
+            if (e.getStatus() >= TrovConst.SUE_POWER_ONLINE) {
+                return;  // a power state, not a position
+            }
             pause();
             positionHeard[0] = e.getStatus();
             all.add(e);

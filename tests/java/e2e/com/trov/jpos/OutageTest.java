@@ -36,6 +36,7 @@ class OutageTest extends KeyboardFixture {
         // Well within the 10 s grace: the old road said nothing before the shutdown.
         awaitTrue(() -> statuses.all().contains(TrovConst.SUE_POWER_OFF), 5000, "the outage's 2002");
         assertEquals(TrovConst.SUE_POWER_OFF, msr.powerState());
+        assertEquals(3, keylock.getKeylockPosition(), "a power state is no key position");
         KEYBOARD.setKeylock(0);  // the key turned while the cable is out
         KEYBOARD.replug();
         awaitTrue(() -> statuses.all().lastIndexOf(TrovConst.SUE_POWER_ONLINE)
