@@ -10,9 +10,6 @@ import java.util.List;
 import java.util.Map;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.atomic.AtomicReference;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
-import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 
 /**
@@ -20,26 +17,8 @@ import org.junit.jupiter.api.Test;
  * so that a thousand openings take seconds. Every test runs under a watchdog that dumps the stacks of
  * all threads and fails when it hangs.
  */
-@Tag("stand-in")
-class ConcurrentObjectsTest {
-    static {
-        QuietLog.install();
-    }
-
-    private static final long WAIT_MS = 8000;
+class ConcurrentObjectsTest extends StandInFixture {
     private static final long WATCHDOG_MS = 300_000;
-    private final StandInNativeLayer stand = new StandInNativeLayer();
-    private NativeLayer real;
-
-    @BeforeEach
-    void standIn() {
-        real = DeviceSession.useNativeLayer(stand);
-    }
-
-    @AfterEach
-    void backToTheLibrary() {
-        DeviceSession.useNativeLayer(real);
-    }
 
     /**
      * 1000 power-offs of a claimed keylock object that another thread queries all the time, each

@@ -12,8 +12,6 @@ import java.util.logging.Handler;
 import java.util.logging.LogRecord;
 import java.util.logging.Logger;
 import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
-import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 
 /**
@@ -21,26 +19,12 @@ import org.junit.jupiter.api.Test;
  * queued event acting on a later opening, of events after a disable or close, of a delivery thread
  * ended by a failing log, of a half-done close, and of objects an ended opening kept alive.
  */
-@Tag("stand-in")
-class EventDeliveryTest {
-    static {
-        QuietLog.install();
-    }
-
-    private static final long WAIT_MS = 8000;
-    private final StandInNativeLayer stand = new StandInNativeLayer();
+class EventDeliveryTest extends StandInFixture {
     private final List<TrovService> opened = new ArrayList<>();
-    private NativeLayer real;
-
-    @BeforeEach
-    void standIn() {
-        real = DeviceSession.useNativeLayer(stand);
-    }
 
     @AfterEach
-    void backToTheLibrary() {
+    void closeWhatWasOpened() {
         opened.forEach(TrovService::close);
-        DeviceSession.useNativeLayer(real);
     }
 
     @Test
