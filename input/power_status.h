@@ -20,7 +20,7 @@ void vArmPowerOffReport();
 // A change of the link found by the reader: the pass that closed a lost keyboard, or its reopen; the
 // two alternate, a loss first. The reader notes it and then puts a stream break into the FIFO; the
 // decoder reports the change at that break, so that the application hears it in stream order, after
-// the input that came before. vResetLink starts the count afresh, as at every open.
+// the input that came before. vResetLink starts the count afresh (the reset of the service state does).
 void vNoteLinkChange();
 void vResetLink();
 

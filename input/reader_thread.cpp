@@ -45,7 +45,6 @@ void vReportStart(bool running)
 
 bool bStarted()
 {
-    vResetLink();
     // Make the FIFO, then the decoder that reads it.
     if (IOFifo.iCreateFIFO(INPUT_FIFO_NAME) != 0) {
         if (tLoad(IOFifo.iFd) != -1) {
