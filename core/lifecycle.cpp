@@ -9,6 +9,7 @@
 #include "device/hidfunctions.h"
 #include "input/iofunctions.h"
 #include "input/power_poller.h"
+#include "input/power_status.h"
 #include "input/reader_thread.h"
 #include "jni/registration.h"
 
@@ -109,6 +110,7 @@ void vResetServiceState()
     vStore(d.bTcoFrame, 0);
     vStore(d.ucToneOpen, 0);
     vStore(d.bToneEnabled, 0);
+    vResetLink();  // no outage of an earlier opening is reported in this one
 }
 
 int iOpenDeviceIfClosed(JNIEnv *env)

@@ -178,6 +178,9 @@ int closeDeviceAndStart(ReconnectTimer &timer, unsigned opening)
         timer.Deadline.tv_sec += RECONNECT_LIMIT_S;
         timer.bArmed = true;
         timer.lPauseUs = REOPEN_PAUSE_US;
+        // The keyboard is gone: the application hears it at once (2002), in stream order.
+        vNoteLinkChange();
+        bPutByte(0, opening);
     }
     vPauseSearch(timer.lPauseUs);
     timer.lPauseUs = timer.lPauseUs * 2 < SEARCH_PAUSE_MAX_US ? timer.lPauseUs * 2 : SEARCH_PAUSE_MAX_US;
@@ -187,8 +190,14 @@ int closeDeviceAndStart(ReconnectTimer &timer, unsigned opening)
     timer.bArmed = false;
     vStartPoller();
     // The decoder drops what the outage cut off, in stream order (after the bytes received before it),
-    // empties the tracks and reports the empty tracks to an enabled MSR.
+    // empties the tracks and reports the keyboard back (2001).
+    vNoteLinkChange();
     bPutByte(0, opening);
+    // The key may have been turned while the cable was out: ask for the position again, as enabling
+    // does, so that an enabled keylock never keeps a stale one.
+    if (tLoad(JposData.bKeylockEnabled)) {
+        hidfunc.bWrite(ReadKelockPosition, sizeof ReadKelockPosition);
+    }
     return 0;
 }
 

@@ -76,10 +76,11 @@ TEST_F(EventPipeline, KeylockTurnAndKeysTravelTheWholeRoad)
         << "the answer to the position request, then the turn";
 }
 
-TEST_F(EventPipeline, ShortOutageReopensSilentlyAndEmptiesTheTracks)
+TEST_F(EventPipeline, ShortOutageIsReportedBothWaysEmptiesTheTracksAndAsksForTheKeylockAgain)
 {
     openAll();
     vStore(JposData.bMsrEnabled, 1);
+    vStore(JposData.bKeylockEnabled, 1);
     trovsim_swipe(0, reinterpret_cast<const unsigned char *>("AB"), 2, reinterpret_cast<const unsigned char *>("1"),
                   1, nullptr, 0);
     ASSERT_EQ(1u, jni.waitForCalls(1).size());
@@ -87,9 +88,13 @@ TEST_F(EventPipeline, ShortOutageReopensSilentlyAndEmptiesTheTracks)
 
     trovsim_unplug(0);
     ASSERT_TRUE(waitUntil([] { return hidfunc.iDescriptor() == -1; }, 2s)) << "the lost device is closed";
+    EXPECT_EQ(std::vector<FakeCall>{status(2002)}, jni.waitForCalls(1)) << "the loss is heard at once";
+    trovsim_set_keylock(0, 6);  // turned while the cable was out
     trovsim_replug(0, 300);
-    const auto calls = jni.waitForCalls(1);
-    EXPECT_EQ((std::vector<FakeCall>{FakeCall{"msrDataEvent", {}, {{0}, {0}, {0}}}}), calls);
+    const auto calls = jni.waitForCalls(3);
+    EXPECT_EQ((std::vector<FakeCall>{status(2002), status(2001), FakeCall{"keylockStatusUpdateEvent", {7}, {}}}),
+              calls)
+        << "back, then the position asked for again; no MSR event for the emptied tracks";
     EXPECT_EQ(1, bDeviceOpened);
     EXPECT_EQ(1, trovsim_open_handles(0));
     EXPECT_NE(pthread_t{}, con_agent) << "a reopen starts the poller";
@@ -97,19 +102,19 @@ TEST_F(EventPipeline, ShortOutageReopensSilentlyAndEmptiesTheTracks)
     EXPECT_EQ(0, JposData.ucTrack1Len);
 
     std::this_thread::sleep_for(1200ms);
-    EXPECT_EQ(calls, jni.calls()) << "an outage shorter than the limit reports no power state";
+    EXPECT_EQ(calls, jni.calls()) << "the poller reports nothing more";
 
     vStore(JposData.bKeyboardEnabled, 1);
     trovsim_press_key(0, 0x20, 0);
-    EXPECT_EQ(key(0x20, 1), jni.waitForCalls(2).back()) << "keys flow again after the reopen";
+    EXPECT_EQ(key(0x20, 1), jni.waitForCalls(4).back()) << "keys flow again after the reopen";
 }
 
 TEST_F(EventPipeline, OutageBeyondTheLimitShutsEverythingDown)
 {
     openAll();
     trovsim_unplug(0);
-    const auto calls = jni.waitForCalls(1, 15s);
-    EXPECT_EQ(std::vector<FakeCall>{status(2004)}, calls);
+    const auto calls = jni.waitForCalls(2, 15s);
+    EXPECT_EQ((std::vector<FakeCall>{status(2002), status(2004)}), calls) << "off at once, offline after 10 s";
     ASSERT_TRUE(waitUntil([] { return tLoad(bDeviceOpened) == 0; }, 2s));
     {
         ScopedLock lifecycle(LifecycleLock);  // the shutdown has finished once the lock is free

@@ -137,12 +137,14 @@ TEST_F(PipelineFaults, AReconnectInTheMiddleOfAFrameDropsItAndTheKeysAfterArrive
         ASSERT_TRUE(waitUntil([] { return hidfunc.iDescriptor() == -1; }));
         trovsim_replug(0, 0);
         ASSERT_TRUE(waitUntil([] { return hidfunc.iDescriptor() != -1; }));
+        const FakeCall keylockAskedAgain{"keylockStatusUpdateEvent", {1}, {}};
+        ASSERT_EQ((std::vector<FakeCall>{status(2002), status(2001), keylockAskedAgain}), jni.waitForCalls(3));
         // The end marker of the lost keylock frame comes among the keys: it reports no position.
         const unsigned char after[] = {0x20, 0x21, 0x22, 0x94, 0x23};
         trovsim_send_raw(0, after, sizeof after);
-        EXPECT_EQ((std::vector<FakeCall>{FakeCall{"msrDataEvent", {}, {{0}, {0}, {0}}}, key(0x20, 1), key(0x21, 1),
+        EXPECT_EQ((std::vector<FakeCall>{status(2002), status(2001), keylockAskedAgain, key(0x20, 1), key(0x21, 1),
                                          key(0x22, 1), key(0x23, 1)}),
-                  jni.waitForCalls(5));
+                  jni.waitForCalls(7));
         EXPECT_EQ(0x23, d.iKeyData) << "no extended prefix survived the break";
     }
 }

@@ -198,7 +198,7 @@ TEST_F(StreamDecoder, ZeroByteBreaksTheStreamAndDropsWhatItCutOff)
             feed({v});
         }
         feed({0x00, 0x20, 0x94});
-        EXPECT_EQ((std::vector<FakeCall>{swipe({0}, {0}, {0}), key(0x20, 1)}), jni.calls());
+        EXPECT_EQ((std::vector<FakeCall>{key(0x20, 1)}), jni.calls()) << "a cut-off swipe raises no MSR event";
         EXPECT_EQ(0x20, JposData.iKeyData);
         jni.clearCalls();
     }
