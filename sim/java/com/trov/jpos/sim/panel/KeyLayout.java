@@ -1,5 +1,6 @@
 package com.trov.jpos.sim.panel;
 
+import com.trov.jpos.sim.SimKeyboard;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -166,7 +167,7 @@ public final class KeyLayout {
                     "'" + code + "' is not a key code (two hex digits, or E0: and two hex digits)");
         }
         int value = Integer.parseInt(hex, 16);
-        if (reservedKeyCode(value)) {
+        if (SimKeyboard.isReservedKeyCode(value)) {
             throw new LayoutException(source, line, text, String.format(
                     "0x%02X is reserved: the keyboard uses it for a card or keylock frame or a key prefix", value));
         }
@@ -179,17 +180,6 @@ public final class KeyLayout {
             throw new LayoutException(source, line, text, "a keylock position needs a digit 0 to 9 and a label");
         }
         return new Position(digit.charAt(0) - '0', label);
-    }
-
-    /**
-     * Whether the keyboard cannot send this code as a key: the zero byte carries nothing, the markers open
-     * and close card, keylock and TCO reply frames, 0xFE and 0xE0 are the release and extended prefixes.
-     */
-    private static boolean reservedKeyCode(int code) {
-        return switch (code) {
-            case 0x00, 0x81, 0x82, 0x83, 0x84, 0x86, 0x91, 0x92, 0x93, 0x94, 0x96, 0xE0, 0xFE -> true;
-            default -> false;
-        };
     }
 
     /** The window's title. */

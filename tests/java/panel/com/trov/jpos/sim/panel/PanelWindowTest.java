@@ -85,11 +85,11 @@ class PanelWindowTest {
             SimPanel shown = panel;
             awaitOnScreen(() -> ((JLabel) find(shown, "lamp")).getText().startsWith("07 31 32"), "the lamp shows 07 31 32");
 
-            // Unplugged and back in time: the library reopens the keyboard, which the MSR hears as an
-            // empty swipe.
+            // Unplugged and back in time: every open object hears the loss (2002) and the return (2001).
             click(robot, panel, "unplug");
+            await("keylock 2002");
             click(robot, panel, "replug");
-            await("card [] [] []");
+            await("keylock 2001");
 
             awaitOnScreen(() -> {
                 String log = ((JTextArea) find(shown, "log")).getText();
