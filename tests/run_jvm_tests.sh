@@ -41,7 +41,7 @@ else
 fi
 rc=$?
 cat "$log"
-if grep -n -E '^WARNING|WARNING in native method|FATAL ERROR in native method' "$log"; then
+if grep -n -E '^WARNING|^Warning:|WARNING in native method|FATAL ERROR in native method' "$log"; then
   echo "FAIL: the JNI checker printed warnings (above)"
   exit 1
 fi

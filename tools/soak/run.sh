@@ -38,7 +38,7 @@ if [ $rc -gt 1 ] || ls "$work"/hs_err_*.log >/dev/null 2>&1 || grep -q -E '^==[0
   echo "FAIL: the JVM crashed or a sanitizer reported (exit status $rc)"
   exit 3
 fi
-if grep -n -E '^WARNING|WARNING in native method|FATAL ERROR in native method' "$log"; then
+if grep -n -E '^WARNING|^Warning:|WARNING in native method|FATAL ERROR in native method' "$log"; then
   echo "FAIL: the JNI checker printed warnings (above)"
   exit 2
 fi

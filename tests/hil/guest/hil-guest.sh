@@ -23,7 +23,7 @@ step() {
   begin=$(cut -d. -f1 /proc/uptime)
   "$@" >"$OUT/$log" 2>&1
   step_rc=$?
-  if [ $step_rc -eq 0 ] && grep -q -E '^WARNING|WARNING in native method|FATAL ERROR in native method' "$OUT/$log"; then
+  if [ $step_rc -eq 0 ] && grep -q -E '^WARNING|^Warning:|WARNING in native method|FATAL ERROR in native method' "$OUT/$log"; then
     echo "the JNI checker printed warnings" >>"$OUT/$log"
     step_rc=1
   fi
