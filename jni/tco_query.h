@@ -16,17 +16,17 @@
 #define TROV_JNI_TCO_QUERY_H
 
 // How long a query waits for its reply, counted from its send. The keyboard answers within tens of
-// milliseconds (a reply is a few input reports at the USB polling interval), so 5 s is two orders of
-// magnitude beyond its normal reply time; it stays below the 10 s after which a keyboard that does not
-// answer at all is taken for gone.
-inline constexpr int TCO_REPLY_LIMIT_MS = 5000;
+// milliseconds (a reply is a few input reports at the USB polling interval), so 2 s is two orders of
+// magnitude beyond its normal reply time. The three limits together keep a whole query, with its wait for
+// the others, under 5 s, the longest a till's call into the services may block.
+inline constexpr int TCO_REPLY_LIMIT_MS = 2000;
 
-// How long a query waits for the queries ahead of it, of this process and of others: each holds the
-// keyboard for at most the reply limit after its send.
-inline constexpr int TCO_LOCK_LIMIT_MS = 3 * TCO_REPLY_LIMIT_MS;
+// How long a query waits for the queries ahead of it, of this process and of others; one that finds no
+// turn within it returns 0 without being sent.
+inline constexpr int TCO_LOCK_LIMIT_MS = 2000;
 
 // How long a query waits, holding the lock, for the input that arrived before it to reach the pipe.
-inline constexpr int TCO_CATCH_UP_LIMIT_MS = 1000;
+inline constexpr int TCO_CATCH_UP_LIMIT_MS = 500;
 
 // The value of one hexadecimal digit; a character that is not one counts as 0.
 int iHexToInt(char digit);
