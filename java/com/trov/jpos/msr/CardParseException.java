@@ -13,8 +13,13 @@ public final class CardParseException extends Exception {
 
     private static final long serialVersionUID = 1L;
 
+    /** The result code: {@link TrovConst#JPOS_E_EXTENDED} or {@link TrovConst#JPOS_E_FAILURE}. */
     private final int errorCode;
+
+    /** The extended MSR code with {@link TrovConst#JPOS_E_EXTENDED}, otherwise 0. */
     private final int errorCodeExtended;
+
+    /** The track that failed: 1 or 2, or 0 for the card as a whole. */
     private final int track;
 
     CardParseException(int errorCode, int errorCodeExtended, int track, String message) {

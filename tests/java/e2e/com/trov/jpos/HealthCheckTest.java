@@ -49,20 +49,19 @@ class HealthCheckTest {
     }
 
     @Test
-    void libraryViewFindsFifoEndsAndClaimTable(@TempDir Path proc) throws Exception {
+    void libraryViewFindsFifoAndClaimTable(@TempDir Path proc) throws Exception {
         Path fd = Files.createDirectory(proc.resolve("fd"));
         Files.createSymbolicLink(fd.resolve("0"), Path.of("/dev/null"));
-        Files.createSymbolicLink(fd.resolve("7"), Path.of("/srv/till/InputFifo"));
+        Files.createSymbolicLink(fd.resolve("7"), Path.of("/srv/till/InputFifo.old"));
         Files.writeString(proc.resolve("maps"), "f7f00000-f7f01000 rw-s 00000000 00:01 32769  /SYSV00000064 (deleted)\n");
         LibraryView view = new LibraryView(proc);
-        assertEquals("the library's input pipeline is not running (1 of 2 FIFO ends open)", view.fault());
+        assertEquals("the library's input pipeline is not set up (no input FIFO open)", view.fault());
 
-        Files.createSymbolicLink(fd.resolve("8"), Path.of("/srv/till/InputFifo"));
         Files.createSymbolicLink(fd.resolve("9"), Path.of("/srv/till/InputFifo (deleted)"));
         assertEquals(null, view.fault());
 
         Files.writeString(proc.resolve("maps"), "f7f00000-f7f01000 rw-s 00000000 00:01 32769  /SYSV00000065 (deleted)\n");
         assertEquals("the claim table is not attached", view.fault());
-        assertEquals(0, new LibraryView(proc.resolve("gone")).inputFifoEnds());
+        assertEquals(0, new LibraryView(proc.resolve("gone")).inputFifoDescriptors());
     }
 }
