@@ -15,13 +15,12 @@ import java.util.regex.Pattern;
  *
  * <p>Which keyboard: the hiddev node the library holds open in this process, found among the links of
  * {@code /proc/self/fd} by its kernel name {@code hiddevN} (udev's link {@code /dev/usb/hid/hiddevN},
- * which the library opens, resolves to the node of that name). From there, Linux's sysfs layout
- * (kernel 6.1, checked by the real-driver tier's driver fact SysfsShowsTheUsbIdentityBehindTheOpenNode
- * and, through this class, by LibraryStateTest): {@code /sys/class/usbmisc/hiddevN/device} links to the
- * USB interface, and
- * that interface's parent directory is the USB device, with the files {@code idVendor},
- * {@code idProduct}, {@code bcdDevice} (hexadecimal) and, where the device has those strings,
- * {@code manufacturer}, {@code product} and {@code serial}.
+ * which the library opens, resolves to the node of that name). From there, Linux's sysfs layout:
+ * {@code /sys/class/usbmisc/hiddevN/device} links to the USB interface, and that interface's parent
+ * directory is the USB device, with the files {@code idVendor}, {@code idProduct}, {@code bcdDevice}
+ * (hexadecimal) and, where the device has those strings, {@code manufacturer}, {@code product} and
+ * {@code serial}. Kernel 6.1 of the real-driver tier; checked there by the driver fact
+ * SysfsShowsTheUsbIdentityBehindTheOpenNode and, through this class, by LibraryStateTest.
  *
  * <p>Under the simulated driver the node is no real file and nothing is found; the services then use
  * {@link #UNKNOWN_NAME} and {@link #UNKNOWN_DESCRIPTION}.
