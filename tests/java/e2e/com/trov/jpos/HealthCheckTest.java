@@ -19,20 +19,24 @@ class HealthCheckTest {
         AtomicInteger trips = new AtomicInteger();
         HealthCheck sound = new HealthCheck(() -> null, timeout -> trips.incrementAndGet() > 0);
         HealthCheck silent = new HealthCheck(() -> null, timeout -> false);
-        HealthCheck broken = new HealthCheck(() -> "the claim table is not attached", timeout -> trips.incrementAndGet() > 0);
+        HealthCheck broken = new HealthCheck(() -> "the claim table is not attached",
+                timeout -> trips.incrementAndGet() > 0);
+        int internal = TrovConst.JPOS_CH_INTERNAL;
+        int external = TrovConst.JPOS_CH_EXTERNAL;
 
-        assertEquals(new HealthCheck.Result(1, true, "Internal HCheck: Successful"), sound.check(TrovConst.JPOS_CH_INTERNAL));
+        assertEquals(new HealthCheck.Result(1, true, "Internal HCheck: Successful"), sound.check(internal));
         assertEquals(0, trips.get(), "the internal check leaves the keyboard alone");
-        assertEquals(new HealthCheck.Result(2, true, "External HCheck: Successful"), sound.check(TrovConst.JPOS_CH_EXTERNAL));
+        assertEquals(new HealthCheck.Result(2, true, "External HCheck: Successful"), sound.check(external));
         assertEquals(1, trips.get());
         assertEquals(new HealthCheck.Result(2, false, "External HCheck: no answer from the keyboard within 2000 ms"),
-                silent.check(TrovConst.JPOS_CH_EXTERNAL));
+                silent.check(external));
         assertEquals(new HealthCheck.Result(1, false, "Internal HCheck: the claim table is not attached"),
-                broken.check(TrovConst.JPOS_CH_INTERNAL));
-        assertEquals("External HCheck: the claim table is not attached", broken.check(TrovConst.JPOS_CH_EXTERNAL).text());
+                broken.check(internal));
+        assertEquals("External HCheck: the claim table is not attached", broken.check(external).text());
         assertEquals(1, trips.get(), "no round trip when the service's own side is broken");
         for (int level : new int[] {TrovConst.JPOS_CH_INTERACTIVE, 0, 4}) {
-            assertEquals(TrovConst.JPOS_E_ILLEGAL, assertThrows(TrovException.class, () -> sound.check(level)).getErrorCode());
+            TrovException e = assertThrows(TrovException.class, () -> sound.check(level));
+            assertEquals(TrovConst.JPOS_E_ILLEGAL, e.getErrorCode());
         }
     }
 
@@ -53,14 +57,15 @@ class HealthCheckTest {
         Path fd = Files.createDirectory(proc.resolve("fd"));
         Files.createSymbolicLink(fd.resolve("0"), Path.of("/dev/null"));
         Files.createSymbolicLink(fd.resolve("7"), Path.of("/srv/till/InputFifo.old"));
-        Files.writeString(proc.resolve("maps"), "f7f00000-f7f01000 rw-s 00000000 00:01 32769  /SYSV00000064 (deleted)\n");
+        String segment = "f7f00000-f7f01000 rw-s 00000000 00:01 32769  /SYSV000000%x (deleted)\n";
+        Files.writeString(proc.resolve("maps"), String.format(segment, 100));
         LibraryView view = new LibraryView(proc);
         assertEquals("the library's input pipeline is not set up (no input FIFO open)", view.fault());
 
         Files.createSymbolicLink(fd.resolve("9"), Path.of("/srv/till/InputFifo (deleted)"));
         assertEquals(null, view.fault());
 
-        Files.writeString(proc.resolve("maps"), "f7f00000-f7f01000 rw-s 00000000 00:01 32769  /SYSV00000065 (deleted)\n");
+        Files.writeString(proc.resolve("maps"), String.format(segment, 101));
         assertEquals("the claim table is not attached", view.fault());
         assertEquals(0, new LibraryView(proc.resolve("gone")).inputFifoDescriptors());
     }

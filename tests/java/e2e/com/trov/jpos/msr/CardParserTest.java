@@ -124,4 +124,27 @@ class CardParserTest {
                 Arguments.of("123456789012", "********9012"), Arguments.of("1234567", "*******"),
                 Arguments.of("", ""));
     }
+
+    /** Rows: track 1, track 2, track 3, TracksToRead, then card code/extended and track code/extended. */
+    static Stream<Arguments> swipes() {
+        return Stream.of(
+                Arguments.of("%B1^X^?", T2, "", TrovConst.MSR_TR_1_2, "0/0 0/0"),
+                Arguments.of("%B1^X^?", T2 + "0", "", TrovConst.MSR_TR_1_2, "114/204 114/" + (204 << 8)),
+                Arguments.of("%B1^X^?", T2 + "0", "", TrovConst.MSR_TR_1, "0/0 0/0"),
+                Arguments.of("", T2, "", TrovConst.MSR_TR_1_2_3, "111/0 114/" + (111 | 111 << 16)),
+                Arguments.of("B1^X^?", "", ";1", TrovConst.MSR_TR_1_3, "114/201 114/" + (201 | 202 << 16)));
+    }
+
+    @ParameterizedTest
+    @MethodSource("swipes")
+    void swipeStatusGivesTheErrorCodesOfEitherReportingType(String t1, String t2, String t3, int wanted,
+            String codes) {
+        SwipeStatus status = SwipeStatus.of(Track.of(1, bytes(t1)), Track.of(2, bytes(t2)), Track.of(3, bytes(t3)),
+                wanted);
+        int card = TrovConst.MSR_ERT_CARD;
+        int track = TrovConst.MSR_ERT_TRACK;
+        assertEquals(codes, status.getErrorCode(card) + "/" + status.getErrorCodeExtended(card) + " "
+                + status.getErrorCode(track) + "/" + status.getErrorCodeExtended(track));
+        assertEquals(codes.equals("0/0 0/0"), status.isGood());
+    }
 }
