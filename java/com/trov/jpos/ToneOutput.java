@@ -167,11 +167,15 @@ final class ToneOutput {
         outputId = outputId == Integer.MAX_VALUE ? 1 : outputId + 1;
         queue.add(new Output(outputId, cycle, numberOfCycles, interSoundWait));
         if (worker == null) {
-            worker = new Thread(this::work, threadName);
-            worker.setDaemon(true);
-            worker.start();
+            startWorker();
         }
         return outputId;
+    }
+
+    private void startWorker() {
+        worker = new Thread(this::work, threadName);
+        worker.setDaemon(true);
+        worker.start();
     }
 
     /** The id of the output queued last; 0 before the first. */
@@ -246,6 +250,7 @@ final class ToneOutput {
                     }
                     output = queue.poll();
                     if (output == null) {
+                        worker = null;  // in the same hold of the monitor as the look, or a sound() could be missed
                         return;
                     }
                     current = output;
@@ -274,11 +279,14 @@ final class ToneOutput {
             }
         } finally {
             synchronized (this) {
-                // Also when an owner's callback threw: nothing stays queued for a worker that is gone.
-                queue.clear();
-                current = null;
-                worker = null;
-                notifyAll();
+                if (worker == Thread.currentThread()) {
+                    // An owner's callback threw: the outputs queued behind still get a worker.
+                    current = null;
+                    worker = null;
+                    if (!queue.isEmpty()) {
+                        startWorker();
+                    }
+                }
             }
         }
     }

@@ -1,7 +1,7 @@
 package com.trov.jpos;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertThrows;
+import static com.trov.jpos.Waiter.failure;
 
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
@@ -13,10 +13,6 @@ import org.junit.jupiter.api.Test;
 @Tag("stand-in")
 class ClaimWaitTest {
 
-    private static int code(Waiter.Call call) {
-        return assertThrows(TrovException.class, call::call).getErrorCode();
-    }
-
     @Test
     void pollsUntilTheClaimIsFreeAndTimesOutOtherwise() throws Exception {
         ClaimWait wait = new ClaimWait(1);
@@ -25,25 +21,13 @@ class ClaimWaitTest {
         assertEquals(5, tries.get());
 
         tries.set(0);
-        assertEquals(UposValues.JPOS_E_TIMEOUT, code(() -> {
-            wait.claim(0, () -> tries.incrementAndGet() < 0);
-            return null;
-        }));
+        assertEquals(UposValues.JPOS_E_TIMEOUT, failure(() -> wait.claim(0, () -> tries.incrementAndGet() < 0)));
         assertEquals(1, tries.get(), "timeout 0 tries once");
-        assertEquals(UposValues.JPOS_E_TIMEOUT, code(() -> {
-            wait.claim(20, () -> false);
-            return null;
-        }));
-        assertEquals(TrovConst.JPOS_E_ILLEGAL, code(() -> {
-            wait.claim(-2, () -> true);
-            return null;
-        }));
-        assertEquals(TrovConst.JPOS_E_CLOSED, code(() -> {
-            wait.claim(UposValues.FOREVER, () -> {
-                throw new TrovException(TrovConst.JPOS_E_CLOSED, "closed while waiting");
-            });
-            return null;
-        }), "what waiting cannot mend ends the wait");
+        assertEquals(UposValues.JPOS_E_TIMEOUT, failure(() -> wait.claim(20, () -> false)));
+        assertEquals(TrovConst.JPOS_E_ILLEGAL, failure(() -> wait.claim(-2, () -> true)));
+        assertEquals(TrovConst.JPOS_E_CLOSED, failure(() -> wait.claim(UposValues.FOREVER, () -> {
+            throw new TrovException(TrovConst.JPOS_E_CLOSED, "closed while waiting");
+        })), "what waiting cannot mend ends the wait");
     }
 
     @Test

@@ -33,7 +33,6 @@ class InputModelTest {
         public void fillProperties(String data) {
             heard.add("fill " + data);
         }
-
         public void deliverData(String data) {
             if (failNextData) {
                 failNextData = false;
@@ -41,16 +40,13 @@ class InputModelTest {
             }
             heard.add("data " + data);
         }
-
         public int deliverError(int code, int extended, int locus) {
             heard.add("error " + code + " locus " + locus);
             return answers.isEmpty() ? UposValues.JPOS_ER_CLEAR : answers.poll();
         }
-
         public void autoDisable() {
             heard.add("auto-disable");
         }
-
         public boolean readAgain() {
             return canReadAgain;
         }
@@ -87,13 +83,9 @@ class InputModelTest {
         return taken;
     }
 
-    private void enableData() {
-        model.setDataEventEnabled(true);
-    }
-
     /** What setting DataEventEnabled once lets through. */
     private List<String> next() throws Exception {
-        enableData();
+        model.setDataEventEnabled(true);
         return take();
     }
 
@@ -109,7 +101,7 @@ class InputModelTest {
         assertEquals(1, model.getDataCount());
 
         model.setFreezeEvents(true);
-        enableData();
+        model.setDataEventEnabled(true);
         status("s2");
         data("c");
         onDispatcher(() -> model.offerOutputComplete(() -> heard.add("output complete")));
@@ -174,7 +166,7 @@ class InputModelTest {
         model.setFreezeEvents(true);
         data("a");
         status("s");
-        enableData();
+        model.setDataEventEnabled(true);
         failNextData = true;
         model.setFreezeEvents(false);
         assertEquals(List.of("fill a", "threw", "status s"), take(), "the status behind the failed delivery still comes");

@@ -1,8 +1,8 @@
 package com.trov.jpos;
 
+import static com.trov.jpos.Waiter.failure;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertThrows;
 
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
@@ -12,22 +12,18 @@ import org.junit.jupiter.api.Test;
 class KeylockWaitTest {
     private final KeylockWait keylock = new KeylockWait();
 
-    private static int code(Waiter.Call call) {
-        return assertThrows(TrovException.class, call::call).getErrorCode();
-    }
-
     @Test
     void aWaitEndsAtThePositionOrAtARealChangeOrAtTheTimeout() throws Exception {
-        assertEquals(TrovConst.JPOS_E_CLOSED, code(() -> keylock.await(2, 0)), "not open");
+        assertEquals(TrovConst.JPOS_E_CLOSED, failure(() -> keylock.await(2, 0)), "not open");
         keylock.reset();
-        assertEquals(TrovConst.JPOS_E_ILLEGAL, code(() -> keylock.await(-1, 0)));
-        assertEquals(TrovConst.JPOS_E_ILLEGAL, code(() -> keylock.await(1, -2)));
+        assertEquals(TrovConst.JPOS_E_ILLEGAL, failure(() -> keylock.await(-1, 0)));
+        assertEquals(TrovConst.JPOS_E_ILLEGAL, failure(() -> keylock.await(1, -2)));
         Waiter anyChange = new Waiter(() -> keylock.await(0, UposValues.FOREVER));
         keylock.position(2);
         assertFalse(anyChange.isDone(), "the first report says where the key is, not that it moved");
         assertEquals(2, keylock.await(2, 0), "already there: at once, also with timeout 0");
-        assertEquals(UposValues.JPOS_E_TIMEOUT, code(() -> keylock.await(3, 0)));
-        assertEquals(UposValues.JPOS_E_TIMEOUT, code(() -> keylock.await(0, 5)));
+        assertEquals(UposValues.JPOS_E_TIMEOUT, failure(() -> keylock.await(3, 0)));
+        assertEquals(UposValues.JPOS_E_TIMEOUT, failure(() -> keylock.await(0, 5)));
 
         Waiter toSupervisor = new Waiter(() -> keylock.await(3, UposValues.FOREVER));
         keylock.position(2);

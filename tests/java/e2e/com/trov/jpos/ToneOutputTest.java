@@ -1,8 +1,8 @@
 package com.trov.jpos;
 
+import static com.trov.jpos.Waiter.failure;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.util.List;
@@ -36,10 +36,6 @@ class ToneOutputTest {
         return new ToneOutput.Cycle(new byte[] {(byte) tone1}, duration1, 1, new byte[] {(byte) tone2}, duration2);
     }
 
-    private static int code(Waiter.Call call) {
-        return assertThrows(TrovException.class, call::call).getErrorCode();
-    }
-
     /** Waits, bounded, until the worker has ended: every output done or dropped. */
     private void workerEnds() throws InterruptedException {
         Thread worker = tone.worker();
@@ -61,12 +57,12 @@ class ToneOutputTest {
         assertFalse(tone.isBusy());
 
         ToneOutput.Cycle good = cycle(1, 1, 2, 1);
-        for (Waiter.Call bad : List.<Waiter.Call>of(
+        for (Waiter.Step bad : List.<Waiter.Step>of(
                 () -> cycle(1, 0, 2, 0), () -> cycle(0, 1, 2, 0), () -> cycle(1, 1, 0, 1),
                 () -> new ToneOutput.Cycle(new byte[17], 1, 0, null, 0), () -> new ToneOutput.Cycle(null, 1, 0, null, 0),
                 () -> new ToneOutput.Cycle(new byte[] {1}, 1, -1, new byte[] {2}, 1),
                 () -> tone.sound(good, 0, 0), () -> tone.sound(good, -2, 0), () -> tone.sound(good, 1, -1))) {
-            assertEquals(TrovConst.JPOS_E_ILLEGAL, code(bad));
+            assertEquals(TrovConst.JPOS_E_ILLEGAL, failure(bad));
         }
     }
 
@@ -75,10 +71,7 @@ class ToneOutputTest {
         tone.sound(cycle(1, HOUR, 2, HOUR), UposValues.FOREVER, 0);
         tone.sound(cycle(3, 1, 4, 1), 1, 0);
         assertTrue(tone.isBusy());
-        assertEquals(UposValues.JPOS_E_BUSY, code(() -> {
-            tone.soundImmediate(cycle(5, 1, 6, 1));
-            return null;
-        }));
+        assertEquals(UposValues.JPOS_E_BUSY, failure(() -> tone.soundImmediate(cycle(5, 1, 6, 1))));
         tone.clearOutput();
         workerEnds();
         assertFalse(tone.isBusy());
