@@ -13,6 +13,6 @@ cmake --build "$build" -j2 --target TrovJPOS trovsim trov_bench_jar >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$work"  # the library makes its input FIFO in the working directory
+cd "$work"  # a scratch working directory, so that a run leaves nothing behind
 LD_PRELOAD="$build/libtrovsim.so" "${JAVA:-java}" -Djava.library.path="$build" \
   -cp "$build/TrovJPOS.jar:$build/trovsim.jar:$build/trov-bench.jar" com.trov.jpos.bench.IdleCostBench "$@"

@@ -40,7 +40,7 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$work"  # the library makes its input FIFO in the working directory
+cd "$work"  # a scratch working directory, so that a run leaves nothing behind
 cp="$build/TrovJPOS.jar:$build/trovsim.jar:$build/trov-bench.jar"
 main=com.trov.jpos.bench.KeyboardPipelineBench
 

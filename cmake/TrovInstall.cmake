@@ -51,6 +51,8 @@ endif()
 install(FILES "${PROJECT_SOURCE_DIR}/udev/60-trovjpos.rules" DESTINATION "lib/udev/rules.d" COMPONENT tools)
 
 file(GLOB _trov_docs "${PROJECT_SOURCE_DIR}/doc/*.md")
+# How the project tests itself is for its developers, not for integrators.
+list(FILTER _trov_docs EXCLUDE REGEX "/testing\\.md$")
 install(FILES ${_trov_docs} DESTINATION "${TROV_INSTALL_DOCDIR}" COMPONENT doc)
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/tools/example/com" DESTINATION "${TROV_INSTALL_DOCDIR}/example"
         COMPONENT doc FILES_MATCHING PATTERN "*.java")

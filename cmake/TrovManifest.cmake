@@ -13,9 +13,12 @@ if(GIT)
   endif()
 endif()
 
-# What every jar of the release says about itself: what it is, its version, and the build that made it.
+# What every jar of the release says about itself: what it is, its version, who makes it under which
+# licence (the SPDX identifier of the LICENSE file at the repository's root), and the build that made it.
 set(common "Implementation-Title: TrovJPOS
 Implementation-Version: ${VERSION}
+Implementation-Vendor: the libTrovJPOS developers
+Bundle-License: Apache-2.0
 Build-Revision: ${revision}
 Build-Jdk: ${JDK}
 ")

@@ -18,8 +18,10 @@ elseif(CMAKE_LIBRARY_ARCHITECTURE MATCHES "^i386-")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
 endif()
 
-set(TROV_DEB_MAINTAINER "libTrovJPOS developers <maintainers@users.noreply.c-seed-6aa32b50.example>"
-    CACHE STRING "Maintainer field of the Debian package")
+# Whoever builds the package for terminals maintains it and names themselves at configure time
+# (-DTROV_DEB_MAINTAINER="Name <address>"); the default stands in for them and reaches nobody.
+set(TROV_DEB_MAINTAINER "Maintainer Placeholder <maintainer-placeholder@example.invalid>"
+    CACHE STRING "Maintainer field of the Debian package: the person or team who packs it, Name <address>")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME trovjpos)
@@ -35,6 +37,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS passwd)
 # The rule does its work only where udev runs; a container that is handed the device node needs none.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS udev)
+# The licence: packaging/copyright names it in the package (Debian's own generator has no licence
+# field); other CPack generators show this file.
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "services for a USB POS keyboard with keylock, MSR and beeper")
 set(CPACK_PACKAGE_DESCRIPTION
 "Java classes and their native library for the keylock, POS keyboard, magnetic

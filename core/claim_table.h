@@ -2,9 +2,13 @@
 // (byte 0 keylock, 1 MSR, 2 POS keyboard, 3 tone indicator, 4 unused), shared by every process that uses
 // the library. It is attached by the common open sequence and detached by the shutdown, which removes it
 // only when no other process is attached to it. The first process to attach a table that no live process
-// uses clears it of the claims of processes that ended without releasing them.
+// uses clears it of the claims of processes that ended without releasing them, and a shutdown clears the
+// claims of its own process. The first attach and the last detach are serialised across processes by a
+// lock under the table's key (core/process_lock.h) that dies with its holder; a process of a build that
+// takes no lock still shares the table's bytes as before.
 //
-// The functions below are called with LifecycleLock held; they never touch a table that is not attached.
+// The functions below are called with LifecycleLock held (lock order: LifecycleLock, then the table's
+// process lock); they never touch a table that is not attached.
 #ifndef TROV_CORE_CLAIM_TABLE_H
 #define TROV_CORE_CLAIM_TABLE_H
 
@@ -14,10 +18,12 @@
 // 1 on success, 0 on failure.
 int iCreateSharedMemory();
 
-// Detaches the table if attached and removes the segment if one is held and no other process uses it.
+// Clears this process's claims, detaches the table if attached and removes the segment if one is held
+// and no other process uses it.
 void vReleaseClaimTable();
 
-// Stores a service's claimed byte as given, when the device is open and the table attached.
+// Stores a service's claimed byte as given, when the device is open and the table attached, and
+// remembers whether this process now holds that claim.
 void vSetClaim(int index, uint8_t claim);
 
 // True when the device is open, the table attached and the service's byte non-zero.

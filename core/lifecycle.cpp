@@ -9,6 +9,7 @@
 #include "device/hidfunctions.h"
 #include "input/iofunctions.h"
 #include "input/power_poller.h"
+#include "input/power_status.h"
 #include "input/reader_thread.h"
 #include "jni/registration.h"
 
@@ -22,8 +23,8 @@ constexpr useconds_t POWER_OFF_LOCK_RETRY_US = 1000;
 // Stops the decoder: raise its flag, then write the zero byte that has always woken it (the stop signal
 // has woken it already; the byte is not written when the FIFO is full), and wait for it. When the
 // shutdown runs on the decoder itself, it cannot wait for itself: the decoder ends without reading
-// again once its current callback returns. Either way the FIFO is closed and
-// removed here, once no thread of this opening reads it any more.
+// again once its current callback returns. Either way the pipe is closed here,
+// once no thread of this opening reads it any more.
 void vStopDecoder()
 {
     const pthread_t decoder = tLoad(fifo_agent);
@@ -35,9 +36,7 @@ void vStopDecoder()
     }
     vEndThread(fifo_agent);
     vStore(bTerminateFifoThread, 0);
-    if (tLoad(IOFifo.iFd) != -1) {
-        IOFifo.iClose();
-    }
+    IOFifo.iClose();
 }
 
 // Stops the threads, closes the device and releases the claim table, whatever the open counts say.
@@ -111,6 +110,7 @@ void vResetServiceState()
     vStore(d.bTcoFrame, 0);
     vStore(d.ucToneOpen, 0);
     vStore(d.bToneEnabled, 0);
+    vResetLink();  // no outage of an earlier opening is reported in this one
 }
 
 int iOpenDeviceIfClosed(JNIEnv *env)

@@ -14,7 +14,8 @@
 
 extern pthread_mutex_t LifecycleLock;
 
-// Resets the service state in JposData to its values at first open (track and TCO buffers kept).
+// Resets the service state in JposData to its values at first open (track and TCO buffers kept), and
+// the count of outages to report.
 void vResetServiceState();
 
 // Runs the common open sequence when the device is not open yet. 0 to go on with the service's own

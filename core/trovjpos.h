@@ -44,8 +44,8 @@ extern uint8_t bTerminateConnectThread;          // stop flag of the poller thre
 extern pthread_t con_agent;                      // the poller thread, 0 when none
 extern uint8_t bTerminateFifoThread;             // stop flag of the decoder thread
 extern pthread_t fifo_agent;                     // the decoder thread, 0 when none
-extern int shmid;                                // System V id of the claim table, 0 when none held
-extern uint8_t ucDeviceNoResponse;               // 1 while a reconnection is or was under way
+extern int shmid;                                // System V id of the claim table held, else 0 (also a valid id)
+extern uint8_t ucDeviceNoResponse;               // 1 at load and after a failed read; 0 after an outage's time-out
 extern TcoMessage msgbuf;                        // the TCO reply message
 extern int msgID;                                // System V id of the TCO query's message queue
 

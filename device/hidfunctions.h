@@ -4,8 +4,9 @@
 //
 // There is one instance, hidfunc. It prints nothing and throws nothing; errno stays as the failing call
 // left it. Sends, presence tests and the rewrites of the channel by an open or close are serialised by
-// one lock, so that commands from different threads never interleave at the device; the blocking input
-// path (bWaitForInput, Read) takes no lock, so a sender is never held up by a reader waiting for input.
+// one lock, so that commands from different threads never interleave at the device; the input path (the
+// reader's wait on iDescriptor(), then Read) takes no lock, so a sender is never held up by a reader
+// waiting for input.
 #ifndef TROV_DEVICE_HIDFUNCTIONS_H
 #define TROV_DEVICE_HIDFUNCTIONS_H
 

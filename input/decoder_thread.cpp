@@ -26,7 +26,7 @@ void *fifo_thread(void *opening)
         }
         if (errno != EINTR) {
             // The FIFO is empty (it does not block): wait for a byte or for the stop signal.
-            eWaitForMs(tLoad(IOFifo.iFd), POLLIN, DECODER_WAIT_MS);
+            eWaitForMs(tLoad(IOFifo.iReadFd), POLLIN, DECODER_WAIT_MS);
         }
     }
     return nullptr;

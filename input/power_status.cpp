@@ -9,6 +9,11 @@ namespace {
 
 pthread_mutex_t EdgeLock = PTHREAD_MUTEX_INITIALIZER;
 
+// Guarded by EdgeLock: the changes of the link the reader found since the open, and those the decoder
+// reported. Losses and returns alternate, a loss first, so an odd change is a loss.
+unsigned LinkChanges = 0;
+unsigned LinkChangesReported = 0;
+
 }  // namespace
 
 int getJPOSPowerStatus()
@@ -48,4 +53,27 @@ void vArmPowerOffReport()
 {
     ScopedLock edges(EdgeLock);
     vStore(bFirstRunDisconnected, 1);
+}
+
+void vNoteLinkChange()
+{
+    ScopedLock edges(EdgeLock);
+    ++LinkChanges;
+}
+
+void vResetLink()
+{
+    ScopedLock edges(EdgeLock);
+    LinkChanges = 0;
+    LinkChangesReported = 0;
+}
+
+int iUnreportedLinkChange()
+{
+    ScopedLock edges(EdgeLock);
+    if (LinkChangesReported == LinkChanges) {
+        return 0;
+    }
+    ++LinkChangesReported;
+    return LinkChangesReported % 2 == 1 ? OPOS_SUE_POWER_OFF : OPOS_SUE_POWER_ONLINE;
 }

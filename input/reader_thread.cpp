@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
 #include "input/decoder_thread.h"
+#include "input/forwarding_state.h"
 #include "input/iofunctions.h"
 #include "input/power_poller.h"
 #include "input/power_status.h"
@@ -45,18 +45,9 @@ void vReportStart(bool running)
 
 bool bStarted()
 {
-    // Make the FIFO, then the decoder that reads it.
-    if (IOFifo.iCreateFIFO(INPUT_FIFO_NAME) != 0) {
-        if (tLoad(IOFifo.iFd) != -1) {
-            IOFifo.iClose();
-        }
-        return false;
-    }
-    // Neither side blocks in the FIFO: each waits in a poll that the stop signal ends, so that a reader
-    // facing a full FIFO can still be stopped.
-    const int fd = tLoad(IOFifo.iFd);
-    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
-        IOFifo.iClose();
+    // Make the pipe, then the decoder that reads it. Neither end blocks: each side waits in a poll that
+    // the stop signal ends, so that a reader facing a full pipe can still be stopped.
+    if (IOFifo.iCreateFIFO() != 0) {
         return false;
     }
     pthread_t decoder;
@@ -84,7 +75,7 @@ bool bPutByte(unsigned char byte, unsigned opening)
             return true;
         }
         if (!bThreadGoesOn(bTerminateThread, opening) ||
-            eWaitForMs(tLoad(IOFifo.iFd), POLLOUT, READER_WAIT_MS) == WaitEnd::Stopped) {
+            eWaitForMs(tLoad(IOFifo.iWriteFd), POLLOUT, READER_WAIT_MS) == WaitEnd::Stopped) {
             return false;
         }
     }
@@ -160,10 +151,13 @@ void *thread_function(void *opening)
         if (device >= 0 && eWaitForMs(device, POLLIN, READER_WAIT_MS) != WaitEnd::Ready) {
             continue;
         }
+        vReaderPassBegins();
         const int received = hidfunc.Read(input);
         if (received > 0) {
             vForward(input, received, mine);
-        } else if (received < 0) {
+        }
+        vReaderPassEnds();
+        if (received < 0) {
             closeDeviceAndStart(timer, mine);
         }
     }
@@ -184,6 +178,9 @@ int closeDeviceAndStart(ReconnectTimer &timer, unsigned opening)
         timer.Deadline.tv_sec += RECONNECT_LIMIT_S;
         timer.bArmed = true;
         timer.lPauseUs = REOPEN_PAUSE_US;
+        // The keyboard is gone: the application hears it at once (2002), in stream order.
+        vNoteLinkChange();
+        bPutByte(0, opening);
     }
     vPauseSearch(timer.lPauseUs);
     timer.lPauseUs = timer.lPauseUs * 2 < SEARCH_PAUSE_MAX_US ? timer.lPauseUs * 2 : SEARCH_PAUSE_MAX_US;
@@ -193,8 +190,14 @@ int closeDeviceAndStart(ReconnectTimer &timer, unsigned opening)
     timer.bArmed = false;
     vStartPoller();
     // The decoder drops what the outage cut off, in stream order (after the bytes received before it),
-    // empties the tracks and reports the empty tracks to an enabled MSR.
+    // empties the tracks and reports the keyboard back (2001).
+    vNoteLinkChange();
     bPutByte(0, opening);
+    // The key may have been turned while the cable was out: ask for the position again, as enabling
+    // does, so that an enabled keylock never keeps a stale one.
+    if (tLoad(JposData.bKeylockEnabled)) {
+        hidfunc.bWrite(ReadKelockPosition, sizeof ReadKelockPosition);
+    }
     return 0;
 }
 

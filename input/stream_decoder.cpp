@@ -90,17 +90,19 @@ void vEmptyTracks()
     std::memset(d.ucTrack3, 0, sizeof d.ucTrack3);
 }
 
-// The stream broke off (the keyboard was lost and reopened): drop the partial frame and the prefixes,
-// empty the tracks, and tell an enabled MSR that its partial swipe is gone with an event of three empty
-// tracks. Done here, in stream order, so that input received before the outage is decoded as it came.
+// The stream broke off (the keyboard was lost, or reopened): drop the partial frame and the prefixes,
+// empty the tracks, and report the change of the link (2002 lost, 2001 back) to the status listener.
+// Done here, in stream order, so that input received before the outage is decoded as it came and
+// reaches the application before the outage does. A partial swipe is dropped silently: an MSR data
+// event always carries a swipe the keyboard completed.
 void vStreamBreak(DecoderState &state, unsigned opening)
 {
     vCloseFrames();
     vStore(JposData.bExtendedKey, 0);
     state = FRESH_DECODER;
     vEmptyTracks();
-    if (tLoad(JposData.bMsrEnabled)) {
-        CallbackMSR(opening);
+    for (int link = iUnreportedLinkChange(); link != 0; link = iUnreportedLinkChange()) {
+        CallbackJPOSStatusUpdate(link, opening);
     }
 }
 
@@ -127,6 +129,7 @@ void vDecodeByte(uint8_t byte, DecoderState &state, unsigned opening)
         state.bKeylockTaken = false;
         return;
     case MARK_TCO:
+        vTcoFrameOpened();
         vOpenFrame(d.bTcoFrame);
         vStore(d.ucTcoLen, 0);
         std::memset(d.ucTcoData, 0, sizeof d.ucTcoData);

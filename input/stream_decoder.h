@@ -3,10 +3,11 @@
 // bytes outside any frame are key codes, with a release prefix (0xFE) and an extended prefix (0xE0).
 // The state lives in JposData and in the caller's DecoderState.
 //
-// A zero byte never comes from the keyboard (the reader drops those); in the FIFO it marks a break in
-// the stream, which the reader puts there when it has reopened a lost keyboard: whatever was cut off by
-// the outage (a partial frame, a release or extended prefix) is dropped, and the next byte is framed
-// afresh.
+// The keyboard's input holds zero bytes (the padding of a short report), but the reader drops them on
+// their way to the input pipe, so that there a zero byte can mark a break in the stream, which the reader
+// puts there when it has lost the keyboard and again when it has reopened it: whatever was cut off by the
+// outage (a partial frame, a release or extended prefix) is dropped, the next byte is framed afresh, and
+// the loss (2002) or return (2001) is reported to the status listener.
 #ifndef TROV_INPUT_STREAM_DECODER_H
 #define TROV_INPUT_STREAM_DECODER_H
 

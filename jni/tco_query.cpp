@@ -1,31 +1,46 @@
 #include "jni/tco_query.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <ctime>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <unistd.h>
 
+#include "core/process_lock.h"
 #include "core/scoped_lock.h"
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
+#include "input/forwarding_state.h"
+#include "input/iofunctions.h"
 
 namespace {
 
-// Serialises the queries of this process: one exchange with the keyboard at a time. Taken with the
-// caller's time limit. Lock order: TcoLock, then ReplyLock.
+// Serialises the queries of this process. Lock order: TcoLock, then the process lock under key 111,
+// then ReplyLock.
 pthread_mutex_t TcoLock = PTHREAD_MUTEX_INITIALIZER;
 
-// Serialises the hand-over of a completed reply (decoder) with the start and the end of a query's wait
-// (query thread), so that each reply is either posted to a waiting query, or counted against a query
-// that gave up, or ignored, and never lost between the two. Held for no blocking call.
+// Serialises the decoder's hand-over of a completed reply with the start and the end of a query's wait,
+// so that a reply is either posted to the outstanding query or ignored, and never posted after the query
+// gave up. Held for no blocking call.
 pthread_mutex_t ReplyLock = PTHREAD_MUTEX_INITIALIZER;
 
-// Under ReplyLock: whether a reply is owed to a query that gave up, and until when it is expected.
-bool bReplyOwed;
-long long llOwedUntilMs;
+// Under ReplyLock (bTcoQueryWaiting also read by the decoder through it): the outstanding query's mark
+// in the input, the opening it was sent in, and the value of the reply handed to it.
+uint32_t uiQueryMark;
+unsigned uiQueryOpening;
+int iReplyValue;
+
+// Set by the decoder once it has handed a reply to the outstanding query (and posted its message).
+uint8_t bReplyReady;
+
+// The decoder's own: where the reply frame being collected began in the input.
+uint32_t uiFrameStart;
+
+// How many left-over messages one query looks at, at most.
+constexpr int STALE_MESSAGES_MAX = 64;
 
 constexpr useconds_t REPLY_POLL_US = 1000;
 
@@ -42,102 +57,118 @@ long lReplyType()
     return static_cast<long>(getpid());
 }
 
-// The queue, made anew when another process's query has removed it meanwhile.
-int iQueue()
+bool bProcessEnded(long pid)
 {
-    const int queue = msgget(TCO_QUEUE_KEY, IPC_CREAT | 0600);
-    vStore(msgID, queue);
-    return queue;
+    return pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
-// Takes one reply message of this process, without waiting. The message is received into a buffer of
-// its own: msgbuf is the decoder's, which it may be filling for the send at that moment.
-bool bTakeReply()
+// Drops the messages no query will ever take: this process's (of a query that ended) and those of
+// processes that ended. A message of a live process (of a build that takes no lock) is put back.
+void vDropStaleMessages(int queue)
+{
+    TcoMessage kept[STALE_MESSAGES_MAX];
+    int keptCount = 0;
+    for (int i = 0; i < STALE_MESSAGES_MAX; ++i) {
+        TcoMessage message;
+        if (msgrcv(queue, &message, sizeof message.iSenderPid, 0, IPC_NOWAIT) < 0) {
+            break;
+        }
+        const long sender = message.mtype == 1 ? message.iSenderPid : message.mtype;
+        if (message.mtype != lReplyType() && !bProcessEnded(sender)) {
+            kept[keptCount++] = message;
+        }
+    }
+    for (int i = 0; i < keptCount; ++i) {
+        msgsnd(queue, &kept[i], sizeof kept[i].iSenderPid, IPC_NOWAIT);
+    }
+}
+
+// Takes this process's reply message, without waiting.
+bool bTakeReply(int queue)
 {
     TcoMessage reply;
-    if (msgrcv(tLoad(msgID), &reply, sizeof reply.iSenderPid, lReplyType(), IPC_NOWAIT) >= 0) {
-        return true;
-    }
-    if (errno == EIDRM || errno == EINVAL) {
-        iQueue();
-    }
-    return false;
+    return msgrcv(queue, &reply, sizeof reply.iSenderPid, lReplyType(), IPC_NOWAIT) >= 0;
 }
 
-// Whether a late reply is still expected; forgets one whose time has passed.
-bool bReplyStillOwed()
+// Waits for the input that arrived before now to reach the pipe, and marks where it ends.
+bool bCaughtUp(uint32_t &mark)
 {
-    ScopedLock replies(ReplyLock);
-    if (bReplyOwed && llNowMs() >= llOwedUntilMs) {
-        bReplyOwed = false;
-    }
-    return bReplyOwed;
-}
-
-// Waits, polling so that the wait is bounded, for the decoder's reply message. A query that gives up
-// leaves its reply owed.
-bool bReplyArrived(long long deadlineMs)
-{
-    for (;;) {
-        if (bTakeReply()) {
-            ScopedLock replies(ReplyLock);
-            vStore(bTcoQueryWaiting, 0);
-            return true;
-        }
-        if (llNowMs() >= deadlineMs) {
-            ScopedLock replies(ReplyLock);
-            if (bTakeReply()) {
-                vStore(bTcoQueryWaiting, 0);
-                return true;  // posted just before the decoder could see that we give up
-            }
-            vStore(bTcoQueryWaiting, 0);
-            bReplyOwed = true;
-            llOwedUntilMs = llNowMs() + TCO_LATE_REPLY_MS;
+    const long long deadline = llNowMs() + TCO_CATCH_UP_LIMIT_MS;
+    while (!bInputCaughtUp(hidfunc.iDescriptor(), mark)) {
+        if (llNowMs() >= deadline) {
             return false;
         }
         usleep(REPLY_POLL_US);
     }
+    return true;
 }
 
-// Removes the queue unless another process's reply waits in it (that process removes it then).
-void vRemoveQueue()
+// Whether the decoder has handed the reply over; its message is taken off the queue. A message that
+// could not be posted (a process of a build that takes no lock removed the queue) does not lose the
+// reply.
+bool bReplyTaken(int queue)
 {
+    if (!tLoad(bReplyReady)) {
+        return false;
+    }
+    bTakeReply(queue);
+    return true;
+}
+
+// Waits, polling so that the wait is bounded, for the decoder's reply. When the limit passes, the query
+// stops being outstanding, after one last look under ReplyLock: a reply handed over just before is still
+// taken, and none is handed over after.
+bool bReplyArrived(int queue, long long deadlineMs)
+{
+    for (;;) {
+        if (bReplyTaken(queue)) {
+            return true;
+        }
+        if (llNowMs() >= deadlineMs) {
+            ScopedLock replies(ReplyLock);
+            vStore(bTcoQueryWaiting, 0);
+            return bReplyTaken(queue);
+        }
+        usleep(REPLY_POLL_US);
+    }
+}
+
+// Holding the lock across processes: sends the query and waits for its reply.
+int iExchange(int index)
+{
+    const int queue = msgget(TCO_QUEUE_KEY, IPC_CREAT | 0600);
+    vStore(msgID, queue);
+    if (queue < 0) {
+        return 0;  // no way back for the reply: nothing is sent
+    }
+    vDropStaleMessages(queue);
+    int value = 0;
+    uint32_t mark = 0;
+    if (bCaughtUp(mark)) {
+        {
+            ScopedLock replies(ReplyLock);
+            uiQueryMark = mark;
+            uiQueryOpening = tLoad(uiOpening);
+            vStore(bReplyReady, 0);
+            vStore(bTcoQueryWaiting, 1);
+        }
+        const signed char query[] = {static_cast<signed char>(0xEF), 0x50, static_cast<signed char>(0xEF), 0x49,
+                                     0x31, static_cast<signed char>(index & 0xFF)};
+        const bool sent = hidfunc.bWrite(query, sizeof query);
+        // The limit counts from the send, not from the waits for the locks before it.
+        if (sent && bReplyArrived(queue, llNowMs() + TCO_REPLY_LIMIT_MS)) {
+            ScopedLock replies(ReplyLock);
+            value = iReplyValue;
+        }
+        ScopedLock replies(ReplyLock);
+        vStore(bTcoQueryWaiting, 0);  // also for a query that did not go out
+    }
+    // No process of this library posts while this one holds the lock, and this process's decoder
+    // posts no more: the queue goes unless a message of another build waits in it.
     struct msqid_ds state;
-    const int queue = tLoad(msgID);
     if (msgctl(queue, IPC_STAT, &state) == 0 && state.msg_qnum == 0) {
         msgctl(queue, IPC_RMID, nullptr);
     }
-}
-
-int iQueryLocked(int index, long long deadlineMs)
-{
-    if (iQueue() < 0) {
-        return 0;  // no way back for the reply: nothing is sent
-    }
-    // Replies of earlier queries that nobody took are stale.
-    while (bTakeReply()) {
-    }
-    // The reply owed by a query that gave up comes first; it is dropped, then this query goes out.
-    while (bReplyStillOwed() && llNowMs() < deadlineMs) {
-        usleep(REPLY_POLL_US);
-    }
-    int value = 0;
-    if (llNowMs() < deadlineMs && !bReplyStillOwed()) {
-        const signed char query[] = {static_cast<signed char>(0xEF), 0x50, static_cast<signed char>(0xEF), 0x49,
-                                     0x31, static_cast<signed char>(index & 0xFF)};
-        {
-            ScopedLock replies(ReplyLock);
-            vStore(bTcoQueryWaiting, 1);
-        }
-        if (!hidfunc.bWrite(query, sizeof query)) {
-            ScopedLock replies(ReplyLock);
-            vStore(bTcoQueryWaiting, 0);  // a query that did not go out is owed no reply
-        } else if (bReplyArrived(deadlineMs)) {
-            const uint8_t count = tLoad(JposData.ucTcoLen);  // written by the decoder before it posted
-            value = iTcoValue(JposData.ucTcoData, count);
-        }
-    }
-    vRemoveQueue();
     return value;
 }
 
@@ -168,41 +199,48 @@ int iTcoValue(const unsigned char *digits, int count)
 
 int iReadTco(int index)
 {
-    const long long deadlineMs = llNowMs() + TCO_REPLY_LIMIT_MS;
-    // The lock's wait is measured on the real-time clock, the rest on the monotonic one.
+    // The mutex's wait is measured on the real-time clock.
     struct timespec lockLimit;
     clock_gettime(CLOCK_REALTIME, &lockLimit);
-    lockLimit.tv_sec += TCO_REPLY_LIMIT_MS / 1000;
-    lockLimit.tv_nsec += static_cast<long>(TCO_REPLY_LIMIT_MS % 1000) * 1000000;
+    lockLimit.tv_sec += TCO_LOCK_LIMIT_MS / 1000;
+    lockLimit.tv_nsec += static_cast<long>(TCO_LOCK_LIMIT_MS % 1000) * 1000000;
     if (lockLimit.tv_nsec >= 1000000000) {
         lockLimit.tv_sec += 1;
         lockLimit.tv_nsec -= 1000000000;
     }
+    const long long start = llNowMs();
     if (pthread_mutex_timedlock(&TcoLock, &lockLimit) != 0) {
         return 0;  // the queries of other threads took the whole time
     }
-    const int value = iQueryLocked(index, deadlineMs);
+    int value = 0;
+    const long long left = start + TCO_LOCK_LIMIT_MS - llNowMs();
+    const int keyboard = left > 0 ? iTakeProcessLock(TCO_QUEUE_KEY, static_cast<int>(left)) : -1;
+    if (keyboard >= 0) {
+        value = iExchange(index);
+        vGiveBackProcessLock(keyboard);
+    }
     pthread_mutex_unlock(&TcoLock);
     return value;
+}
+
+void vTcoFrameOpened()
+{
+    uiFrameStart = IOFifo.uiRead();
 }
 
 void vTcoReplyComplete()
 {
     ScopedLock replies(ReplyLock);
-    if (bReplyOwed) {
-        bReplyOwed = false;
-        if (llNowMs() < llOwedUntilMs) {
-            return;  // the late reply of a query that gave up
-        }
+    // A frame that began at or before the mark was on its way before the send: it answers another
+    // query (another process's, or one of this process that gave up).
+    if (!tLoad(bTcoQueryWaiting) || tLoad(uiOpening) != uiQueryOpening ||
+        static_cast<int32_t>(uiFrameStart - uiQueryMark) <= 0) {
+        return;
     }
-    if (!tLoad(bTcoQueryWaiting)) {
-        return;  // nobody here asked (another process's query, or an unsolicited frame)
-    }
+    iReplyValue = iTcoValue(JposData.ucTcoData, tLoad(JposData.ucTcoLen));
+    vStore(bTcoQueryWaiting, 0);  // one reply per query
     msgbuf.mtype = lReplyType();
     msgbuf.iSenderPid = static_cast<int32_t>(getpid());
-    if (msgsnd(tLoad(msgID), &msgbuf, sizeof msgbuf.iSenderPid, IPC_NOWAIT) != 0 &&
-        (errno == EIDRM || errno == EINVAL)) {
-        // Another process's query removed the queue; the waiting query looks in the one made anew.
-        msgsnd(iQueue(), &msgbuf, sizeof msgbuf.iSenderPid, IPC_NOWAIT);
-    }
+    msgsnd(tLoad(msgID), &msgbuf, sizeof msgbuf.iSenderPid, IPC_NOWAIT);
+    vStore(bReplyReady, 1);
 }

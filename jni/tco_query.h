@@ -1,21 +1,32 @@
 // The TCO query: asks the keyboard for one of its TCO values by index and waits, bounded, for the
 // decoder to hand over the reply through a System V message queue (key 111).
 //
-// A reply carries no index, and the keyboard answers queries in order. A query that gives up therefore
-// leaves its reply owed: the next reply that completes within TCO_LATE_REPLY_MS is that late reply and is
-// dropped, and the next query waits for it (or for that time to pass) before it sends, so that a late
-// reply never answers a later query. The queue is shared by every process on the machine; each reply
-// message is typed with the process id of the process whose decoder posts it, so that a process only
-// ever takes (and drops) its own.
+// A reply carries no index, and every process that has the keyboard open sees every reply (the hiddev
+// driver gives each open descriptor a copy of each input record). So one query at a time is outstanding
+// on the keyboard across all processes: a query holds a lock across processes (core/process_lock.h,
+// under key 111) from before its send until its reply or its limit, and a process takes a reply only for
+// its own outstanding query, and only a reply that began in its input after everything that had arrived
+// before the send. A reply later than TCO_REPLY_LIMIT_MS is the one exception: it finds the next query
+// outstanding, of this process or another, and answers it.
+//
+// The queue exists while a query holds the lock, and the holder removes it when it is empty. Under the
+// lock no other process of this library posts into it; a message left by a process that died is dropped
+// by the next query.
 #ifndef TROV_JNI_TCO_QUERY_H
 #define TROV_JNI_TCO_QUERY_H
 
-// How long a caller waits in all: for the queries of other threads ahead of it, for a late reply owed by
-// an earlier query, and for its own reply.
-inline constexpr int TCO_REPLY_LIMIT_MS = 3000;
+// How long a query waits for its reply, counted from its send. The keyboard answers within tens of
+// milliseconds (a reply is a few input reports at the USB polling interval), so 5 s is two orders of
+// magnitude beyond its normal reply time; it stays below the 10 s after which a keyboard that does not
+// answer at all is taken for gone.
+inline constexpr int TCO_REPLY_LIMIT_MS = 5000;
 
-// How long after a query gave up its reply is still expected; a reply later than that is taken as lost.
-inline constexpr int TCO_LATE_REPLY_MS = 1000;
+// How long a query waits for the queries ahead of it, of this process and of others: each holds the
+// keyboard for at most the reply limit after its send.
+inline constexpr int TCO_LOCK_LIMIT_MS = 3 * TCO_REPLY_LIMIT_MS;
+
+// How long a query waits, holding the lock, for the input that arrived before it to reach the pipe.
+inline constexpr int TCO_CATCH_UP_LIMIT_MS = 1000;
 
 // The value of one hexadecimal digit; a character that is not one counts as 0.
 int iHexToInt(char digit);
@@ -24,14 +35,16 @@ int iHexToInt(char digit);
 // two's complement 32-bit value: "1F" is 31, "80000000" is -2147483648, no digits 0.
 int iTcoValue(const unsigned char *digits, int count);
 
-// Sends the query for index and returns the value of the reply; 0 when the query could not be sent or
-// no reply came in time. Queries of one process are serialised. Leaves no queue behind unless another
-// process's reply is waiting in it.
+// Sends the query for index and returns the value of its reply; 0 when the query could not be sent or
+// no reply came within the limits.
 int iReadTco(int index);
 
+// Called by the decoder when a reply frame opens (0x86): where the frame begins in the input.
+void vTcoFrameOpened();
+
 // Called by the decoder when a reply frame has ended (its digits are in JposData): hands the reply to
-// the waiting query, drops it when it is the late reply of a query that gave up, and ignores it when no
-// query waits.
+// this process's outstanding query when the frame began after that query's send, and ignores it
+// otherwise (a reply to another process, or one that no query waits for any more).
 void vTcoReplyComplete();
 
 #endif

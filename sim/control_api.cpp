@@ -143,7 +143,7 @@ int trovsim_send_raw(int node, const unsigned char *bytes, int count)
 
 int trovsim_press_key(int node, int key, int extended)
 {
-    if (!valid_node(node) || key < 0 || key > 0xFF) {
+    if (!valid_node(node) || key < 0 || key > 0xFF || trovkbd::is_reserved_key(key)) {
         return -1;
     }
     return Simulator::instance().send_input(node, trovkbd::key_press(static_cast<std::uint8_t>(key), extended != 0));
@@ -151,7 +151,7 @@ int trovsim_press_key(int node, int key, int extended)
 
 int trovsim_release_key(int node, int key, int extended)
 {
-    if (!valid_node(node) || key < 0 || key > 0xFF) {
+    if (!valid_node(node) || key < 0 || key > 0xFF || trovkbd::is_reserved_key(key)) {
         return -1;
     }
     return Simulator::instance().send_input(node,

@@ -1,6 +1,8 @@
 // The C library entry points the simulator stands in for. Node paths open a simulated node; the
-// descriptors handed out get the hiddev driver's read, ioctl, poll and close behaviour; everything else
-// goes to the C library untouched, after one atomic load for descriptor calls.
+// descriptors handed out get the hiddev driver's read, ioctl, poll, ppoll and close behaviour. The reads
+// and writes of FIFOs and pipes, shmget, shmat, msgget and pthread_create fail here when a test has
+// injected a fault into them (trovsim_inject). Everything else goes to the C library untouched, after
+// one atomic load for descriptor calls.
 //
 // The plain (not large-file, not fortified) declarations are wanted here, so that each definition below
 // carries the name it says.

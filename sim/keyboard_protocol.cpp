@@ -11,6 +11,28 @@ std::vector<Report> pack_reports(const Bytes &bytes)
     return reports;
 }
 
+bool is_reserved_key(int byte)
+{
+    switch (byte) {
+    case 0x00:
+    case TRACK_START[0]:
+    case TRACK_START[1]:
+    case TRACK_START[2]:
+    case KEYLOCK_START:
+    case TCO_START:
+    case TRACK_END[0]:
+    case TRACK_END[1]:
+    case TRACK_END[2]:
+    case KEYLOCK_END:
+    case TCO_END:
+    case EXTENDED_PREFIX:
+    case RELEASE_PREFIX:
+        return true;
+    default:
+        return false;
+    }
+}
+
 Bytes key_press(std::uint8_t key, bool extended)
 {
     Bytes out;

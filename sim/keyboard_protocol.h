@@ -35,6 +35,11 @@ using Report = std::array<std::uint8_t, REPORT_BYTES>;
 
 std::vector<Report> pack_reports(const Bytes &bytes);
 
+// Whether the protocol reserves the byte, so that it cannot be a key code: zero (never sent), the frame
+// markers, the extended prefix and the release prefix. Sent as a key it would open a frame or prefix
+// the next key instead.
+bool is_reserved_key(int byte);
+
 Bytes key_press(std::uint8_t key, bool extended);
 Bytes key_release(std::uint8_t key, bool extended);
 Bytes keylock_position(int digit);  // 0x84 '0'+digit 0x94

@@ -3,9 +3,11 @@
 // no JNI call happens with an exception pending.
 #include <jni.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "com_trov_jpos_sim_SimKeyboard.h"
+#include "sim/keyboard_protocol.h"
 #include "sim/trovsim.h"
 
 namespace {
@@ -22,6 +24,24 @@ std::vector<unsigned char> bytes_of(JNIEnv *env, jbyteArray array)
         }
     }
     return bytes;
+}
+
+// Throws IllegalArgumentException naming the code when the protocol reserves it as a key code.
+bool refused_as_reserved(JNIEnv *env, jint key)
+{
+    if (!trovkbd::is_reserved_key(key)) {
+        return false;
+    }
+    char message[160];
+    std::snprintf(message, sizeof message,
+                  "0x%02X is not a key code: the keyboard's protocol reserves it (zero, a frame marker, or the"
+                  " extended or release prefix); see SimKeyboard.isReservedKeyCode",
+                  static_cast<unsigned>(key));
+    jclass illegal = env->FindClass("java/lang/IllegalArgumentException");
+    if (illegal != nullptr) {
+        env->ThrowNew(illegal, message);
+    }
+    return true;
 }
 
 // A Java string as modified UTF-8 for the time of a call; null stays null.
@@ -149,15 +169,21 @@ JNIEXPORT jint JNICALL Java_com_trov_jpos_sim_SimKeyboard_sendRaw(JNIEnv *env, j
     return trovsim_send_raw(node, raw.data(), length(raw));
 }
 
-JNIEXPORT jint JNICALL Java_com_trov_jpos_sim_SimKeyboard_pressKey(JNIEnv *, jclass, jint node, jint key,
+JNIEXPORT jint JNICALL Java_com_trov_jpos_sim_SimKeyboard_pressKey(JNIEnv *env, jclass, jint node, jint key,
                                                                    jint extended)
 {
+    if (refused_as_reserved(env, key)) {
+        return -1;
+    }
     return trovsim_press_key(node, key, extended);
 }
 
-JNIEXPORT jint JNICALL Java_com_trov_jpos_sim_SimKeyboard_releaseKey(JNIEnv *, jclass, jint node, jint key,
+JNIEXPORT jint JNICALL Java_com_trov_jpos_sim_SimKeyboard_releaseKey(JNIEnv *env, jclass, jint node, jint key,
                                                                      jint extended)
 {
+    if (refused_as_reserved(env, key)) {
+        return -1;
+    }
     return trovsim_release_key(node, key, extended);
 }
 

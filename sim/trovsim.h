@@ -100,7 +100,11 @@ int trovsim_set_answer_delay(int node, int delay_ms);
 
 /* Keyboard input. Bytes travel as input reports of four bytes (zero padded), each report delivered as
  * four struct hiddev_event records to every descriptor open on the node; input for a node that nobody
- * has open is lost, as with the real driver. Each returns the number of input bytes queued, or -1. */
+ * has open is lost, as with the real driver. Each returns the number of input bytes queued, or -1.
+ * 0 means the input was not taken: nobody has the node open, or the driver's buffer is full.
+ * A key code is 0x01..0xFF except the bytes the protocol reserves: the frame markers 0x81..0x84, 0x86,
+ * 0x91..0x94, 0x96, the extended prefix 0xE0 and the release prefix 0xFE; press and release refuse
+ * those (and 0) with -1. send_raw sends any bytes as they are. */
 int trovsim_send_raw(int node, const unsigned char *bytes, int count);
 int trovsim_press_key(int node, int key, int extended);     /* [0xE0] key */
 int trovsim_release_key(int node, int key, int extended);   /* 0xFE [0xE0] key */

@@ -1,22 +1,26 @@
 #!/bin/bash
-# Installs the Debian packages a task needs: `install-deps.sh demo`, `install-deps.sh packages` (building
-# the Debian packages of both architectures) or `install-deps.sh tests`.
+# Installs the Debian packages a task needs: `install-deps.sh demo`, `install-deps.sh panel` (the demo with
+# the simulated keyboard's window), `install-deps.sh packages` (building the Debian packages of both
+# architectures) or `install-deps.sh tests`.
 # As root it installs what is missing with apt-get; otherwise it prints the exact command and stops.
 set -euo pipefail
-task=${1:?usage: install-deps.sh demo|packages|tests}
+task=${1:?usage: install-deps.sh demo|panel|packages|tests}
 
 demo_packages=(cmake make g++ openjdk-17-jdk-headless libgtest-dev junit5)
+# The simulated keyboard's window needs the JRE with the X11 toolkit; its test runs under Xvfb.
+panel_packages=("${demo_packages[@]}" openjdk-17-jre)
 test_packages=("${demo_packages[@]}" clang g++-multilib libgtest-dev:i386 openjdk-17-jre-headless:i386
-               libc6-dbg:i386 qemu-user valgrind qemu-system-x86 busybox-static kmod xz-utils)
+               libc6-dbg:i386 qemu-user valgrind qemu-system-x86 busybox-static kmod xz-utils openjdk-17-jre xvfb)
 # The Debian packages: cpack's DEB generator runs dpkg-shlibdeps and file; dpkg-shlibdeps names the
 # i386 package's dependencies after the :i386 libraries installed; the tests check them with lintian.
 deb_packages=("${demo_packages[@]}" g++-multilib libgtest-dev:i386 libstdc++6:i386 dpkg-dev file)
 test_packages+=(libstdc++6:i386 dpkg-dev file lintian)
 case "$task" in
   demo) packages=("${demo_packages[@]}") ;;
+  panel) packages=("${panel_packages[@]}") ;;
   packages) packages=("${deb_packages[@]}") ;;
   tests) packages=("${test_packages[@]}") ;;
-  *) echo "usage: install-deps.sh demo|packages|tests" >&2; exit 2 ;;
+  *) echo "usage: install-deps.sh demo|panel|packages|tests" >&2; exit 2 ;;
 esac
 
 needs_i386=0

@@ -40,7 +40,7 @@ echo "=== Debian packages (g++ x86_64 and i386 builds)"
 # ---- Reliability (doc/reliability.md): short forms of the soak (with one outage beyond 10 s), the
 # delivery check and the stream fuzz on the g++ build, each libFuzzer harness for 60 s, and the JVM tests
 # and a soak with the AddressSanitizer build of the library loaded into the JVM. TROV_SOAK_TOLERATE names
-# soak failure categories that are reported but do not fail the tier (for faults still being fixed).
+# soak failure categories that are reported but do not fail the tier (for a known fault still open).
 reliability() {
   local gcc="$root/build/gcc-x86_64" asan="$root/build/asan-x86_64" mixed="$root/build/asan-jvm"
   local tolerate=${TROV_SOAK_TOLERATE:+tolerate=$TROV_SOAK_TOLERATE}

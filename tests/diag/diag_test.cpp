@@ -145,24 +145,6 @@ TEST_F(DiagTest, NoKeyboardReportsEveryNodeMissingAndExitsOne)
     EXPECT_FALSE(out.has("60-trovjpos.rules: cp")) << "no permission or udev problem to fix";
 }
 
-TEST_F(DiagTest, AFileInTheWayOfTheFifoIsNamed)
-{
-    char scratch[] = "/tmp/trov-diag-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(scratch));
-    char previous[4096];
-    ASSERT_NE(nullptr, getcwd(previous, sizeof previous));
-    ASSERT_EQ(0, chdir(scratch));
-    run();
-    EXPECT_TRUE(out.has(std::string("working directory: ") + scratch + ": the library can make its FIFO")) << out.text();
-    ASSERT_EQ(0, mkdir("InputFifo", 0700));
-    run();
-    EXPECT_TRUE(out.has(std::string("working directory: ") + scratch + ": \"InputFifo\" in the working directory is "
-                        "not a FIFO; it is left as it is")) << out.text();
-    ASSERT_EQ(0, rmdir("InputFifo"));
-    ASSERT_EQ(0, chdir(previous));
-    ASSERT_EQ(0, rmdir(scratch));
-}
-
 TEST_F(DiagTest, KeyboardOnNodeThreeIsReportedWithItsIdentity)
 {
     trovsim_set_kind(3, TROVSIM_KEYBOARD);

@@ -8,7 +8,7 @@ build=$1 java=$2 launcher=${3:-}
 . "$(dirname "$0")/common.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1  # the library makes its FIFO in the working directory
+cd "$work" || exit 1  # a scratch working directory, so that a run leaves nothing behind
 out=$work/out
 # shellcheck disable=SC2207
 opts=($(jvm_options))

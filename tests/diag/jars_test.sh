@@ -1,7 +1,7 @@
 #!/bin/bash
-# The product jar and the two built beside it: the manifest names the version, the module and the
-# revision that was built; the sources jar holds every source of com.trov.jpos; the Javadoc jar holds
-# the pages of the API.
+# The product jar and the two built beside it: the manifest names the version, the module, the licence
+# and the revision that was built; the sources jar holds every source of com.trov.jpos; the Javadoc jar
+# holds the pages of the API.
 # Usage: jars_test.sh <build dir> <jar tool> <version> <source dir> [git]
 set -u
 build=$1 jar=$2 version=$3 source=$4 git=${5:-}
@@ -20,6 +20,7 @@ manifest() {
 classes=$(manifest "$build/TrovJPOS.jar")
 expect_line "TrovJPOS.jar" "$classes" "Automatic-Module-Name: com.trov.jpos"
 expect_line "TrovJPOS.jar" "$classes" "Implementation-Version: $version"
+expect_line "TrovJPOS.jar" "$classes" "Bundle-License: Apache-2.0"
 # The revision is the one checked out when the jar was packed, not when the build was configured (so a
 # commit after the build fails this until the next build).
 if [ -n "$git" ] && head=$("$git" -C "$source" rev-parse HEAD 2>/dev/null); then
@@ -42,6 +43,7 @@ expect_line "TrovJPOS-javadoc.jar" "$work/javadoc" "com/trov/jpos/TrovKeylockSer
 expect_line "TrovJPOS-javadoc.jar" "$work/javadoc" "index.html"
 javadoc_manifest=$(manifest "$build/TrovJPOS-javadoc.jar")
 expect_line "TrovJPOS-javadoc.jar" "$javadoc_manifest" "Implementation-Version: $version"
+expect_line "TrovJPOS-javadoc.jar" "$javadoc_manifest" "Bundle-License: Apache-2.0"
 expect_no_line "TrovJPOS-javadoc.jar" "$javadoc_manifest" "Automatic-Module-Name"
 
 finish

@@ -21,15 +21,16 @@
 #include <vector>
 
 #include "tests/common/hiddev_requests.h"
+#include "tests/common/keyboard_node_facts.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
+using keyboard_node::FIRST_INPUT_USAGE;
+using keyboard_node::OUTPUT_USAGE;
+
 constexpr char NODE[] = "/dev/usb/hid/hiddev0";
-constexpr unsigned APPLICATION = 0xFFFA00A5u;
-constexpr unsigned OUTPUT_USAGE = 0xFFFA00ABu;
-constexpr unsigned FIRST_INPUT_USAGE = 0xFFFA00A6u;
 
 // The firmware at the other end of the cable.
 class Firmware {
@@ -170,13 +171,7 @@ protected:
 
 TEST_F(DriverFacts, ApplicationDeviceInfoAndStrings)
 {
-    errno = 0;
-    const int usage = ::ioctl(fd_, HIDIOCAPPLICATION, 0);
-    EXPECT_EQ(-393051, usage) << "the vendor usage comes back as a negative return value";
-    EXPECT_EQ(APPLICATION, static_cast<unsigned>(usage));
-    EXPECT_EQ(0, errno);
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCAPPLICATION, 1));
-    EXPECT_EQ(EINVAL, errno);
+    keyboard_node::expect_vendor_application(fd_);
 
     int version = 0;
     EXPECT_EQ(0, ::ioctl(fd_, HIDIOCGVERSION, &version));
@@ -205,53 +200,9 @@ TEST_F(DriverFacts, ApplicationDeviceInfoAndStrings)
 
 TEST_F(DriverFacts, ReportWalkFieldsAndUsageCodes)
 {
-    hiddev_report_info info;
-    ASSERT_EQ(0, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST, &info));
-    EXPECT_EQ(4u, info.report_id);
-    EXPECT_EQ(1u, info.num_fields);
-    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT | 4, &info));
-    EXPECT_EQ(EINVAL, errno);
-    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT, &info));
-    EXPECT_EQ(EINVAL, errno);
-    ASSERT_EQ(0, report_info(fd_, HID_REPORT_TYPE_INPUT, 4, &info));
-    EXPECT_EQ(1u, info.num_fields);
-    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_FEATURE, HID_REPORT_ID_FIRST, &info));
-    EXPECT_EQ(-1, report_info(fd_, 0, 4, &info));
-    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST | HID_REPORT_ID_NEXT, &info));
-    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, 5, &info));
-
-    hiddev_field_info field{};
-    field.report_type = HID_REPORT_TYPE_OUTPUT;
-    field.report_id = HID_REPORT_ID_FIRST;
-    ASSERT_EQ(0, ::ioctl(fd_, HIDIOCGFIELDINFO, &field));
-    EXPECT_EQ(4u, field.report_id);
-    EXPECT_EQ(1u, field.maxusage);
-    EXPECT_EQ(-128, field.logical_minimum);
-    EXPECT_EQ(127, field.logical_maximum);
-    EXPECT_EQ(APPLICATION, field.application);
-    field = hiddev_field_info{};
-    field.report_type = HID_REPORT_TYPE_INPUT;
-    field.report_id = 4;
-    ASSERT_EQ(0, ::ioctl(fd_, HIDIOCGFIELDINFO, &field));
-    EXPECT_EQ(4u, field.maxusage);
-    EXPECT_EQ(3u, field.field_index) << "the report count less one, not the index asked for";
-    field.report_type = HID_REPORT_TYPE_INPUT;
-    field.report_id = 4;
-    field.field_index = 1;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCGFIELDINFO, &field));
-    EXPECT_EQ(EINVAL, errno);
-
-    unsigned code = 0;
-    ASSERT_EQ(0, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 4, 0, 0, &code));
-    EXPECT_EQ(OUTPUT_USAGE, code);
-    for (unsigned u = 0; u < 4; ++u) {
-        ASSERT_EQ(0, usage_code(fd_, HID_REPORT_TYPE_INPUT, HID_REPORT_ID_FIRST, 0, u, &code));
-        EXPECT_EQ(FIRST_INPUT_USAGE + u, code);
-    }
-    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_INPUT, 4, 0, 4, &code));
-    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 4, 1, 0, &code));
-    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 3, 0, 0, &code));
-    EXPECT_EQ(EINVAL, errno);
+    keyboard_node::expect_report_walk(fd_);
+    keyboard_node::expect_field_info(fd_);
+    keyboard_node::expect_usage_codes(fd_);
 }
 
 TEST_F(DriverFacts, ReportRequests)
@@ -261,27 +212,12 @@ TEST_F(DriverFacts, ReportRequests)
     EXPECT_TRUE(nothing_queued(fd_, 500)) << "a fetched report makes no events";
     EXPECT_EQ(0, ::ioctl(fd_, HIDIOCINITREPORT, 0));
     EXPECT_TRUE(nothing_queued(fd_, 500)) << "nor does the initial fetch";
-    info.report_type = HID_REPORT_TYPE_OUTPUT;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCGREPORT, &info));
-    EXPECT_EQ(EINVAL, errno);
-    info.report_type = HID_REPORT_TYPE_INPUT;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCSREPORT, &info));
-    EXPECT_EQ(EINVAL, errno);
+    keyboard_node::expect_report_direction_refusals(fd_);
 }
 
 TEST_F(DriverFacts, OutputValuesAsTheKeyboardReceivesThem)
 {
-    hiddev_usage_ref ref{};
-    ref.report_type = HID_REPORT_TYPE_INPUT;
-    ref.report_id = 4;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCSUSAGE, &ref));
-    EXPECT_EQ(EINVAL, errno);
-    ref.report_type = HID_REPORT_TYPE_OUTPUT;
-    ref.field_index = 1;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCSUSAGE, &ref));
-    ref.field_index = 0;
-    ref.usage_index = 1;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCSUSAGE, &ref));
+    keyboard_node::expect_set_usage_refusals(fd_);
 
     std::size_t mark = fw().received().size();
     for (const int value : {0x12, -127, 0x7F, -1, 0}) {
@@ -299,7 +235,7 @@ TEST_F(DriverFacts, OutputValuesAsTheKeyboardReceivesThem)
     mark = fw().received().size();
     hiddev_report_info info{HID_REPORT_TYPE_OUTPUT, 4, 0};
     EXPECT_EQ(0, ::ioctl(fd_, HIDIOCSREPORT, &info));
-    ref = hiddev_usage_ref{};
+    hiddev_usage_ref ref{};
     ref.report_type = HID_REPORT_TYPE_OUTPUT;
     ref.report_id = HID_REPORT_ID_UNKNOWN;
     ref.usage_code = OUTPUT_USAGE;
@@ -432,16 +368,7 @@ TEST_F(DriverFacts, QueuedEventsAreReadBeforeEio)
 TEST_F(DriverFacts, AnUnpluggedNodeIsGoneAndItsDescriptorsDeadForGood)
 {
     unplugged([&] {
-        hiddev_devinfo info{};
-        errno = 0;
-        EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCGDEVINFO, &info));
-        EXPECT_EQ(ENODEV, errno);
-        errno = 0;
-        EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCAPPLICATION, 0));
-        EXPECT_EQ(ENODEV, errno);
-        errno = 0;
-        EXPECT_EQ(-1, send_byte(fd_, 0x12));
-        EXPECT_EQ(ENODEV, errno);
+        keyboard_node::expect_dead_descriptor(fd_);
         pollfd request{fd_, POLLIN, 0};
         EXPECT_EQ(1, ::poll(&request, 1, 0));
         EXPECT_EQ(POLLERR | POLLHUP, request.revents);

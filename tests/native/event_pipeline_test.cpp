@@ -13,70 +13,53 @@
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
-#include "fake_jni.h"
 #include "input/iofunctions.h"
 #include "input/power_poller.h"
 #include "input/power_status.h"
 #include "jni/callbacks.h"
 #include "jni/registration.h"
-#include "sim_fixture.h"
+#include "pipeline_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class EventPipeline : public SimTest, protected FakeServiceObjects {
+class EventPipeline : public PipelineTest {
 protected:
-    FakeJni jni;
-
     // Opens the device through the keylock service and registers the keyboard and MSR objects, with
     // the detector silenced, as after a first enable that reported the device online.
     void openAll()
     {
         plugKeyboard(0);
-        ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+        ASSERT_EQ(0, openKeylock());
         ScopedLock lifecycle(LifecycleLock);
         ASSERT_EQ(0, createJNIParKB(jni.env(), jni.object(keyboard)));
         ASSERT_EQ(0, createJNIParMSR(jni.env(), jni.object(msr)));
         vStore(JposData.ucKeyboardOpen, 1);
         vStore(JposData.bKeyboardOpened, 1);
         vStore(JposData.ucMsrOpen, 1);
-        vStore(bFirstRunConnected, 0);
-        vStore(bFirstRunDisconnected, 1);
+        silenceDetector();
     }
 
-    void closeKeylock() { Java_com_trov_jpos_TrovKeylockService_CloseKeylock(jni.env(), jni.object(keylock)); }
-
-
-    void expectShutDown()
+    // A shutdown, whichever thread ran it, also ends every service's open count and the session's VM.
+    void expectAllClosed()
     {
-        EXPECT_EQ(0, bDeviceOpened);
+        expectShutDown();
         EXPECT_EQ(0, JposData.ucKeylockOpen);
         EXPECT_EQ(0, JposData.ucKeyboardOpen);
         EXPECT_EQ(0, JposData.ucMsrOpen);
         EXPECT_EQ(0, JposData.ucToneOpen);
         EXPECT_EQ(0, JposData.bKeyboardOpened);
-        EXPECT_EQ(pthread_t{}, agent);
-        EXPECT_EQ(pthread_t{}, con_agent);
-        EXPECT_EQ(pthread_t{}, fifo_agent);
         EXPECT_EQ(nullptr, jvm);
-        EXPECT_EQ(-1, IOFifo.iFd);
-        EXPECT_NE(0, access(INPUT_FIFO_NAME, F_OK)) << "the FIFO is removed";
-        EXPECT_FALSE(claimSegmentExists());
-        EXPECT_EQ(0, trovsim_open_handles(0));
     }
-
-    static FakeCall key(int code, int type) { return FakeCall{"keyboardDataEvent", {code, type}, {}}; }
-    static FakeCall status(int code) { return FakeCall{"keyboardStatusUpdateEvent", {code}, {}}; }
 };
 
 TEST_F(EventPipeline, KeylockTurnAndKeysTravelTheWholeRoad)
 {
     openAll();
     struct stat fifo;
-    ASSERT_EQ(0, fstat(IOFifo.iFd, &fifo));
-    EXPECT_TRUE(S_ISFIFO(fifo.st_mode)) << "the reader made the FIFO";
-    EXPECT_NE(0, access(INPUT_FIFO_NAME, F_OK)) << "and released its name for the next process";
+    ASSERT_EQ(0, fstat(IOFifo.iReadFd, &fifo));
+    EXPECT_TRUE(S_ISFIFO(fifo.st_mode)) << "the reader made the pipe";
     vStore(JposData.bKeyboardEnabled, 1);
     trovsim_press_key(0, 0x41, 0);
     trovsim_release_key(0, 0xC8, 1);
@@ -93,10 +76,11 @@ TEST_F(EventPipeline, KeylockTurnAndKeysTravelTheWholeRoad)
         << "the answer to the position request, then the turn";
 }
 
-TEST_F(EventPipeline, ShortOutageReopensSilentlyAndEmptiesTheTracks)
+TEST_F(EventPipeline, ShortOutageIsReportedBothWaysEmptiesTheTracksAndAsksForTheKeylockAgain)
 {
     openAll();
     vStore(JposData.bMsrEnabled, 1);
+    vStore(JposData.bKeylockEnabled, 1);
     trovsim_swipe(0, reinterpret_cast<const unsigned char *>("AB"), 2, reinterpret_cast<const unsigned char *>("1"),
                   1, nullptr, 0);
     ASSERT_EQ(1u, jni.waitForCalls(1).size());
@@ -104,9 +88,13 @@ TEST_F(EventPipeline, ShortOutageReopensSilentlyAndEmptiesTheTracks)
 
     trovsim_unplug(0);
     ASSERT_TRUE(waitUntil([] { return hidfunc.iDescriptor() == -1; }, 2s)) << "the lost device is closed";
+    EXPECT_EQ(std::vector<FakeCall>{status(2002)}, jni.waitForCalls(1)) << "the loss is heard at once";
+    trovsim_set_keylock(0, 6);  // turned while the cable was out
     trovsim_replug(0, 300);
-    const auto calls = jni.waitForCalls(1);
-    EXPECT_EQ((std::vector<FakeCall>{FakeCall{"msrDataEvent", {}, {{0}, {0}, {0}}}}), calls);
+    const auto calls = jni.waitForCalls(3);
+    EXPECT_EQ((std::vector<FakeCall>{status(2002), status(2001), FakeCall{"keylockStatusUpdateEvent", {7}, {}}}),
+              calls)
+        << "back, then the position asked for again; no MSR event for the emptied tracks";
     EXPECT_EQ(1, bDeviceOpened);
     EXPECT_EQ(1, trovsim_open_handles(0));
     EXPECT_NE(pthread_t{}, con_agent) << "a reopen starts the poller";
@@ -114,30 +102,30 @@ TEST_F(EventPipeline, ShortOutageReopensSilentlyAndEmptiesTheTracks)
     EXPECT_EQ(0, JposData.ucTrack1Len);
 
     std::this_thread::sleep_for(1200ms);
-    EXPECT_EQ(calls, jni.calls()) << "an outage shorter than the limit reports no power state";
+    EXPECT_EQ(calls, jni.calls()) << "the poller reports nothing more";
 
     vStore(JposData.bKeyboardEnabled, 1);
     trovsim_press_key(0, 0x20, 0);
-    EXPECT_EQ(key(0x20, 1), jni.waitForCalls(2).back()) << "keys flow again after the reopen";
+    EXPECT_EQ(key(0x20, 1), jni.waitForCalls(4).back()) << "keys flow again after the reopen";
 }
 
 TEST_F(EventPipeline, OutageBeyondTheLimitShutsEverythingDown)
 {
     openAll();
     trovsim_unplug(0);
-    const auto calls = jni.waitForCalls(1, 15s);
-    EXPECT_EQ(std::vector<FakeCall>{status(2004)}, calls);
+    const auto calls = jni.waitForCalls(2, 15s);
+    EXPECT_EQ((std::vector<FakeCall>{status(2002), status(2004)}), calls) << "off at once, offline after 10 s";
     ASSERT_TRUE(waitUntil([] { return tLoad(bDeviceOpened) == 0; }, 2s));
     {
         ScopedLock lifecycle(LifecycleLock);  // the shutdown has finished once the lock is free
     }
-    expectShutDown();
+    expectAllClosed();
     EXPECT_EQ(0, ucDeviceNoResponse);
 
     // The services can be opened again.
     trovsim_replug(0, 0);
     jni.clearCalls();
-    ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+    ASSERT_EQ(0, openKeylock());
     EXPECT_EQ(1, bDeviceOpened);
     closeKeylock();
 }
@@ -157,7 +145,7 @@ TEST_F(EventPipeline, AtMostOnePollerRunsAndCloseStopsIt)
         ScopedLock lifecycle(LifecycleLock);
         close_all();
     }
-    expectShutDown();
+    expectAllClosed();
 }
 
 TEST_F(EventPipeline, PollerReportsTheFirstStateOnce)
@@ -215,7 +203,7 @@ TEST_F(EventPipeline, PowerOffOnALibraryThreadShutsDownWithoutJoiningItself)
         vStore(*slot, thread);
         standIn.started = true;  // the shutdown detaches the thread; the test never joins it
         ASSERT_TRUE(waitUntil([&] { return standIn.returned.load(); }, 5s)) << "the shutdown hung on its own thread";
-        expectShutDown();
+        expectAllClosed();
         ASSERT_FALSE(jni.calls().empty());
         EXPECT_EQ(status(2004), jni.calls().back());
     }
@@ -233,13 +221,13 @@ TEST_F(EventPipeline, CloseAndPowerOffAtOnceNeverStopAThreadTwice)
         vStore(JposData.ucMsrOpen, 0);
         closeKeylock();
         powerOff.join();
-        expectShutDown();
+        expectAllClosed();
         jni.clearCalls();
         trovsim_reset();
     }
 }
 
-TEST_F(EventPipeline, OpenFailsAndUndoesItWhenTheFifoCannotBeMade)
+TEST_F(EventPipeline, OpenNeedsNothingOfTheWorkingDirectory)
 {
     plugKeyboard(0);
     char here[4096];
@@ -249,20 +237,15 @@ TEST_F(EventPipeline, OpenFailsAndUndoesItWhenTheFifoCannotBeMade)
     ASSERT_NE(nullptr, mkdtemp(scratch));
     ASSERT_EQ(0, chdir(scratch));
     ASSERT_EQ(0, rmdir(scratch));
-    const jint result = Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock));
+    const jint result = openKeylock();
     ASSERT_EQ(0, chdir(here));
-
-    EXPECT_EQ(104, result);
-    EXPECT_EQ(0, bDeviceOpened);
-    EXPECT_EQ(pthread_t{}, agent);
-    EXPECT_EQ(pthread_t{}, fifo_agent);
-    EXPECT_EQ(-1, IOFifo.iFd);
-    EXPECT_EQ(0, trovsim_open_handles(0));
-    EXPECT_FALSE(claimSegmentExists());
-    EXPECT_EQ(0, jni.liveGlobalRefs());
-
-    ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)))
-        << "in a usable directory the next Open works";
+    EXPECT_EQ(0, result);
+    vStore(JposData.bKeylockEnabled, 1);
+    trovsim_turn_keylock(0, 2);
+    EXPECT_EQ((std::vector<FakeCall>{FakeCall{"keylockStatusUpdateEvent", {3}, {}}}), jni.waitForCalls(1))
+        << "input flows";
+    closeKeylock();
+    expectShutDown();
 }
 
 }  // namespace

@@ -18,18 +18,17 @@
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
-#include "fake_jni.h"
 #include "input/iofunctions.h"
 #include "input/power_status.h"
 #include "jni/tco_query.h"
-#include "sim_fixture.h"
+#include "pipeline_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// A keyboard answer that comes after its query gave up, yet while its reply is still expected.
-constexpr int LATE_ANSWER_MS = TCO_REPLY_LIMIT_MS + TCO_LATE_REPLY_MS / 2;
+// A keyboard answer that comes after its query gave up.
+constexpr int LATE_ANSWER_MS = TCO_REPLY_LIMIT_MS + 500;
 
 int entries(const char *directory)
 {
@@ -52,9 +51,8 @@ int threads()
     return entries("/proc/self/task");
 }
 
-class InjectedFaults : public SimTest, protected FakeServiceObjects {
+class InjectedFaults : public PipelineTest {
 protected:
-    FakeJni jni;
     int DescriptorsBefore = 0;
     int ThreadsBefore = 0;
 
@@ -73,10 +71,7 @@ protected:
         plugKeyboard(0);
     }
 
-    JNIEnv *env() { return jni.env(); }
     jobject kb() { return jni.object(keyboard); }
-    jint openKeyboard() { return Java_com_trov_jpos_TrovPOSKeyboardService_OpenPOSKeyboard(env(), kb()); }
-    void closeKeyboard() { Java_com_trov_jpos_TrovPOSKeyboardService_ClosePOSKeyboard(env(), kb()); }
     void claimAndEnable()
     {
         Java_com_trov_jpos_TrovPOSKeyboardService_claimPOSKeyboard(env(), kb(), JNI_TRUE);
@@ -87,32 +82,20 @@ protected:
 
     void expectNothingLeft()
     {
-        EXPECT_EQ(0, bDeviceOpened);
-        EXPECT_EQ(pthread_t{}, agent);
-        EXPECT_EQ(pthread_t{}, fifo_agent);
-        EXPECT_EQ(pthread_t{}, con_agent);
-        EXPECT_EQ(-1, hidfunc.iFd);
-        EXPECT_EQ(-1, IOFifo.iFd);
-        EXPECT_EQ(0, trovsim_open_handles(0));
-        EXPECT_FALSE(claimSegmentExists());
+        expectShutDown();
         EXPECT_FALSE(tcoQueueExists());
-        EXPECT_NE(0, access(INPUT_FIFO_NAME, F_OK));
         EXPECT_EQ(DescriptorsBefore, descriptors());
         // A thread that ended itself (a shutdown run on it) is gone a moment after it returned.
         EXPECT_TRUE(waitUntil([&] { return threads() == ThreadsBefore; }))
             << threads() << " threads, " << ThreadsBefore << " before";
     }
-
-    static FakeCall key(int code) { return FakeCall{"keyboardDataEvent", {code, 1}, {}}; }
-    static FakeCall status(int code) { return FakeCall{"keyboardStatusUpdateEvent", {code}, {}}; }
 };
 
 TEST_F(InjectedFaults, InterruptedAndShortCallsOnTheInputRoadLoseNothing)
 {
     ASSERT_EQ(0, openKeyboard());
     vStore(JposData.bKeyboardEnabled, 1);  // keys wanted, without a poller, as after the online report
-    vStore(bFirstRunConnected, 0);
-    vStore(bFirstRunDisconnected, 1);
+    silenceDetector();
     for (int call : {TROVSIM_CALL_NODE_POLL, TROVSIM_CALL_NODE_READ, TROVSIM_CALL_FIFO_READ, TROVSIM_CALL_FIFO_WRITE}) {
         trovsim_inject(call, 0, 2, EINTR);
     }
@@ -152,7 +135,8 @@ TEST_F(InjectedFaults, AKeyboardThatRefusesItsReplugIsTakenUpOnceItLetsUsIn)
     trovsim_set_faults(0, 0);
     ASSERT_TRUE(waitUntil([] { return trovsim_open_handles(0) == 1; }));
     trovsim_press_key(0, 0x41, 0);
-    EXPECT_EQ(std::vector<FakeCall>{key(0x41)}, jni.waitForCalls(1)) << "no power event, the key";
+    EXPECT_EQ((std::vector<FakeCall>{status(2002), status(2001), key(0x41)}), jni.waitForCalls(3))
+        << "off once, back once, the key";
     closeKeyboard();
     expectNothingLeft();
 }
@@ -236,11 +220,13 @@ TEST_F(InjectedFaults, TcoRepliesLeftOverOrLateNeverAnswerALaterQuery)
     ASSERT_EQ(0, msgsnd(queue, &stale, sizeof stale.iSenderPid, 0));
     EXPECT_EQ(0x34, readTco(2));
 
-    // The keyboard answers after the query gave up, and the next query's reply comes after that late
-    // one: the next query is answered by its own reply.
+    // The keyboard answers after the query gave up: the late reply, arriving with no query outstanding,
+    // answers none, and the next query is answered by its own reply.
     trovsim_set_answer_delay(0, LATE_ANSWER_MS);
+    const uint32_t before = IOFifo.uiRead();
     EXPECT_EQ(0, readTco(1));
-    trovsim_set_answer_delay(0, TCO_LATE_REPLY_MS / 4);
+    ASSERT_TRUE(waitUntil([before] { return IOFifo.uiRead() - before >= 4; })) << "the late reply, 0x86 1 2 0x96";
+    trovsim_set_answer_delay(0, 0);
     EXPECT_EQ(0x34, readTco(2));
     EXPECT_FALSE(tcoQueueExists());
 

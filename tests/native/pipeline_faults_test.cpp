@@ -7,43 +7,36 @@
 #include <thread>
 #include <unistd.h>
 
-#include "com_trov_jpos_TrovKeylockService.h"
-#include "com_trov_jpos_TrovMSRService.h"
-#include "com_trov_jpos_TrovPOSKeyboardService.h"
 #include "com_trov_jpos_TrovToneIndicatorService.h"
 #include "core/lifecycle.h"
 #include "core/shared_access.h"
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
-#include "fake_jni.h"
 #include "input/iofunctions.h"
 #include "jni/callbacks.h"
-#include "sim_fixture.h"
+#include "pipeline_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class PipelineFaults : public SimTest, protected FakeServiceObjects {
+class PipelineFaults : public PipelineTest {
 protected:
-    FakeJni jni;
-
     // Keylock, POS keyboard and MSR open through their entry points, the power-state detector quiet.
     void openAll()
     {
         plugKeyboard(0);
-        ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
-        ASSERT_EQ(0, Java_com_trov_jpos_TrovPOSKeyboardService_OpenPOSKeyboard(jni.env(), jni.object(keyboard)));
-        ASSERT_EQ(0, Java_com_trov_jpos_TrovMSRService_OpenMSR(jni.env(), jni.object(msr)));
-        vStore(bFirstRunConnected, 0);
-        vStore(bFirstRunDisconnected, 1);
+        ASSERT_EQ(0, openKeylock());
+        ASSERT_EQ(0, openKeyboard());
+        ASSERT_EQ(0, openMsr());
+        silenceDetector();
     }
 
     void closeAll()
     {
-        Java_com_trov_jpos_TrovKeylockService_CloseKeylock(jni.env(), jni.object(keylock));
-        Java_com_trov_jpos_TrovMSRService_CloseMSR(jni.env(), jni.object(msr));
-        Java_com_trov_jpos_TrovPOSKeyboardService_ClosePOSKeyboard(jni.env(), jni.object(keyboard));
+        closeKeylock();
+        closeMsr();
+        closeKeyboard();
     }
 
     // Runs what on a thread of its own. A call that never returns aborts the test program, so that a
@@ -67,7 +60,7 @@ protected:
     {
         jni.listenerDelayUs = 2000;
         vStore(JposData.bKeyboardEnabled, 1);
-        const int fifo = IOFifo.iFd;
+        const int fifo = IOFifo.iReadFd;
         // A pipe counts its room in pages, and the decoder leaves part of the first one read: the FIFO
         // is full within a page of its capacity.
         const int capacity = fcntl(fifo, F_GETPIPE_SZ) - static_cast<int>(sysconf(_SC_PAGESIZE));
@@ -90,20 +83,6 @@ protected:
             std::this_thread::sleep_for(1ms);
         }
     }
-
-    void expectShutDown()
-    {
-        EXPECT_EQ(0, bDeviceOpened);
-        EXPECT_EQ(pthread_t{}, agent);
-        EXPECT_EQ(pthread_t{}, con_agent);
-        EXPECT_EQ(pthread_t{}, fifo_agent);
-        EXPECT_EQ(-1, IOFifo.iFd);
-        EXPECT_NE(0, access(INPUT_FIFO_NAME, F_OK)) << "the FIFO is removed";
-        EXPECT_EQ(0, trovsim_open_handles(0));
-        EXPECT_EQ(0, jni.liveGlobalRefs()) << "nothing of the library keeps a service object alive";
-    }
-
-    static FakeCall key(int code, int type) { return FakeCall{"keyboardDataEvent", {code, type}, {}}; }
 };
 
 TEST_F(PipelineFaults, ShutdownWithTheFifoFullReturnsAndDropsWhatIsQueued)
@@ -158,12 +137,14 @@ TEST_F(PipelineFaults, AReconnectInTheMiddleOfAFrameDropsItAndTheKeysAfterArrive
         ASSERT_TRUE(waitUntil([] { return hidfunc.iDescriptor() == -1; }));
         trovsim_replug(0, 0);
         ASSERT_TRUE(waitUntil([] { return hidfunc.iDescriptor() != -1; }));
+        const FakeCall keylockAskedAgain{"keylockStatusUpdateEvent", {1}, {}};
+        ASSERT_EQ((std::vector<FakeCall>{status(2002), status(2001), keylockAskedAgain}), jni.waitForCalls(3));
         // The end marker of the lost keylock frame comes among the keys: it reports no position.
         const unsigned char after[] = {0x20, 0x21, 0x22, 0x94, 0x23};
         trovsim_send_raw(0, after, sizeof after);
-        EXPECT_EQ((std::vector<FakeCall>{FakeCall{"msrDataEvent", {}, {{0}, {0}, {0}}}, key(0x20, 1), key(0x21, 1),
+        EXPECT_EQ((std::vector<FakeCall>{status(2002), status(2001), keylockAskedAgain, key(0x20, 1), key(0x21, 1),
                                          key(0x22, 1), key(0x23, 1)}),
-                  jni.waitForCalls(5));
+                  jni.waitForCalls(7));
         EXPECT_EQ(0x23, d.iKeyData) << "no extended prefix survived the break";
     }
 }
@@ -189,15 +170,15 @@ TEST_F(PipelineFaults, AnOpenThatWouldWrapTheCountFails)
 {
     plugKeyboard(0);
     for (int open = 0; open < 255; ++open) {
-        ASSERT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+        ASSERT_EQ(0, openKeylock());
     }
-    EXPECT_EQ(104, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+    EXPECT_EQ(104, openKeylock());
     EXPECT_EQ(255, JposData.ucKeylockOpen);
     ASSERT_EQ(0, Java_com_trov_jpos_TrovToneIndicatorService_OpenToneIndicator(jni.env(), nullptr));
     Java_com_trov_jpos_TrovToneIndicatorService_CloseToneIndicator(jni.env(), nullptr);
     EXPECT_EQ(1, bDeviceOpened) << "the keylock still holds the device";
-    Java_com_trov_jpos_TrovKeylockService_CloseKeylock(jni.env(), jni.object(keylock));
-    EXPECT_EQ(0, Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(keylock)));
+    closeKeylock();
+    EXPECT_EQ(0, openKeylock());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// What one process using the library leaves to the others: the FIFO's name in a working directory they
-// share, the claim table they share by key (also when a holder is killed), and the descriptors that a
-// program started meanwhile would inherit.
+// What one process using the library leaves to the others: the input pipe that no name in a working
+// directory leads to, the claim table they share by key (also when a holder is killed or powered off),
+// the TCO replies that every process with the keyboard open sees, and the descriptors that a program
+// started meanwhile would inherit.
 #include <csignal>
 #include <dirent.h>
 #include <cstdint>
@@ -10,8 +11,13 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <sys/ipc.h>
+#include <sys/msg.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "com_trov_jpos_TrovKeylockService.h"
@@ -20,6 +26,7 @@
 #include "core/trovjpos.h"
 #include "fake_jni.h"
 #include "input/iofunctions.h"
+#include "jni/callbacks.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -65,11 +72,48 @@ std::set<int> openDescriptors(const std::string &directory)
     return found;
 }
 
-// Each test runs in a working directory of its own.
-class InputFifoName : public ::testing::Test {
+// The keylock service of the calling process.
+struct Keylock {
+    FakeJni jni;
+    FakeClass cls = FakeJni::keylockClass();
+    FakeObject service{&cls};
+    jint open() { return Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(service)); }
+    void close() { Java_com_trov_jpos_TrovKeylockService_CloseKeylock(jni.env(), jni.object(service)); }
+    void claim(bool c) { Java_com_trov_jpos_TrovKeylockService_claimKeylock(jni.env(), jni.object(service), c); }
+    bool claimed() { return Java_com_trov_jpos_TrovKeylockService_isKeylockClaimed(jni.env(), jni.object(service)); }
+};
+
+// The POS keyboard service of the calling process, for TCO queries.
+struct Keyboard {
+    FakeJni jni;
+    FakeClass cls = FakeJni::keyboardClass();
+    FakeObject service{&cls};
+    jint open() { return Java_com_trov_jpos_TrovPOSKeyboardService_OpenPOSKeyboard(jni.env(), jni.object(service)); }
+    void close() { Java_com_trov_jpos_TrovPOSKeyboardService_ClosePOSKeyboard(jni.env(), jni.object(service)); }
+    void claim(bool c) { Java_com_trov_jpos_TrovPOSKeyboardService_claimPOSKeyboard(jni.env(), jni.object(service), c); }
+    bool claimed() { return Java_com_trov_jpos_TrovPOSKeyboardService_isPOSKeyboardClaimed(jni.env(), jni.object(service)); }
+    jint readTco(int index)
+    {
+        return Java_com_trov_jpos_TrovPOSKeyboardService_ReadTCO(jni.env(), jni.object(service), index);
+    }
+};
+
+const unsigned char REPLY_11[] = {0x86, '1', '1', 0x96};
+
+// Sends the reply frame "11" as input and waits until the decoder has read it.
+bool inputReply11()
+{
+    const uint32_t before = IOFifo.uiRead();
+    trovsim_send_raw(0, REPLY_11, sizeof REPLY_11);
+    return waitUntil([before] { return IOFifo.uiRead() - before >= sizeof REPLY_11; });
+}
+
+class InputPipe : public SimTest {
 protected:
     void SetUp() override
     {
+        SimTest::SetUp();
+        plugKeyboard(0);
         ASSERT_NE(nullptr, getcwd(Previous, sizeof Previous));
         ASSERT_NE(nullptr, mkdtemp(Scratch));
         ASSERT_EQ(0, chdir(Scratch));
@@ -78,113 +122,82 @@ protected:
     {
         ASSERT_EQ(0, chdir(Previous));
         ASSERT_EQ(0, system((std::string("rm -rf ") + Scratch).c_str()));
-    }
-
-    static std::string contents(const char *path)
-    {
-        char text[64] = {};
-        const int fd = open(path, O_RDONLY);
-        EXPECT_GE(read(fd, text, sizeof text - 1), 0);
-        close(fd);
-        return text;
-    }
-
-    // Whether the process's FIFO carries its own bytes back, and only those.
-    static bool carriesItsOwn(IOFunctions &fifo, uint32_t token)
-    {
-        if (fifo.iWrite(reinterpret_cast<const char *>(&token), sizeof token) != sizeof token) {
-            return false;
-        }
-        usleep(50);  // time for another process's bytes to show up, were the FIFO shared
-        fcntl(fifo.iFd, F_SETFL, O_NONBLOCK);
-        char back[64];
-        return read(fifo.iFd, back, sizeof back) == sizeof token && std::memcmp(back, &token, sizeof token) == 0;
+        SimTest::TearDown();
     }
 
     char Previous[4096];
-    char Scratch[32] = "/tmp/trov-fifo-XXXXXX";
+    char Scratch[32] = "/tmp/trov-pipe-XXXXXX";
 };
 
-TEST_F(InputFifoName, AFileOfTheNameThatIsNotAFifoIsNeitherOpenedNorRemoved)
+TEST_F(InputPipe, AFileNamedInputFifoInTheWorkingDirectoryIsNeverTouched)
 {
-    const int file = open(INPUT_FIFO_NAME, O_WRONLY | O_CREAT, 0600);
-    ASSERT_EQ(5, write(file, "keep\n", 5));
-    close(file);
-    IOFunctions fifo;
-    EXPECT_EQ(-1, fifo.iCreateFIFO(INPUT_FIFO_NAME));
-    EXPECT_EQ(-1, fifo.iFd);
-    ASSERT_NE(nullptr, fifo.pcFailure());
-    EXPECT_NE(nullptr, std::strstr(fifo.pcFailure(), "not a FIFO")) << fifo.pcFailure();
-    EXPECT_EQ("keep\n", contents(INPUT_FIFO_NAME));
-    EXPECT_STREQ(fifo.pcFailure(), IOFunctions::pcNameProblem(INPUT_FIFO_NAME)) << "the diagnostic's view";
+    // Another program's FIFO of that name, which it holds open without any lock, with its bytes queued.
+    ASSERT_EQ(0, mkfifo("InputFifo", 0600));
+    const int other = open("InputFifo", O_RDWR | O_NONBLOCK);
+    ASSERT_EQ(5, write(other, "other", 5));
+    Keylock keylock;
+    ASSERT_EQ(0, keylock.open());
+    vStore(JposData.bKeylockEnabled, 1);
+    trovsim_turn_keylock(0, 2);
+    EXPECT_EQ((std::vector<FakeCall>{FakeCall{"keylockStatusUpdateEvent", {3}, {}}}), keylock.jni.waitForCalls(1));
+    char queued[8] = {};
+    EXPECT_EQ(5, read(other, queued, sizeof queued)) << "its bytes stay its own";
+    EXPECT_EQ(0, access("InputFifo", F_OK)) << "and so does its name";
+    keylock.close();
+    close(other);
 
-    // A link, also one that leads nowhere, is not followed: nothing is made or opened at its target.
-    ASSERT_EQ(0, unlink(INPUT_FIFO_NAME));
-    ASSERT_EQ(0, symlink("elsewhere", INPUT_FIFO_NAME));
-    EXPECT_EQ(-1, fifo.iCreateFIFO(INPUT_FIFO_NAME));
-    EXPECT_NE(nullptr, std::strstr(fifo.pcFailure(), "symbolic link")) << fifo.pcFailure();
-    EXPECT_NE(0, access("elsewhere", F_OK));
+    // Any other file of the name (planted in a shared directory, say) stops no Open either.
+    ASSERT_EQ(0, unlink("InputFifo"));
+    ASSERT_EQ(0, symlink("elsewhere", "InputFifo"));
+    EXPECT_EQ(0, keylock.open());
+    keylock.close();
     struct stat link;
-    EXPECT_EQ(0, lstat(INPUT_FIFO_NAME, &link));
-    EXPECT_TRUE(S_ISLNK(link.st_mode)) << "and it stays";
+    EXPECT_EQ(0, lstat("InputFifo", &link));
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_NE(0, access("elsewhere", F_OK));
 }
 
-TEST_F(InputFifoName, AFifoLeftBehindIsTakenOverEmptyAndItsNameReleased)
-{
-    ASSERT_EQ(0, mkfifo(INPUT_FIFO_NAME, 0600));
-    const int holder = open(INPUT_FIFO_NAME, O_RDWR);  // say, a program that inherited it from a crashed one
-    ASSERT_EQ(5, write(holder, "stale", 5));
-    IOFunctions fifo;
-    ASSERT_EQ(0, fifo.iCreateFIFO(INPUT_FIFO_NAME)) << fifo.pcFailure();
-    EXPECT_EQ(nullptr, fifo.pcFailure());
-    EXPECT_NE(0, access(INPUT_FIFO_NAME, F_OK)) << "the name is free for the next process";
-    EXPECT_EQ(FD_CLOEXEC, fcntl(fifo.iFd, F_GETFD) & FD_CLOEXEC);
-    EXPECT_TRUE(carriesItsOwn(fifo, 7)) << "its stale bytes are gone";
-    EXPECT_EQ(0, fifo.iClose());
-    close(holder);
-}
-
-TEST_F(InputFifoName, TwoProcessesInOneDirectoryNeverShareAFifoNorRemoveEachOthers)
-{
-    constexpr int ROUNDS = 300;
-    const auto makeAndUse = [] {
-        IOFunctions fifo;
-        for (int round = 0; round < ROUNDS; ++round) {
-            if (fifo.iCreateFIFO(INPUT_FIFO_NAME) != 0) {
-                return 1;
-            }
-            if (!carriesItsOwn(fifo, static_cast<uint32_t>(getpid()))) {
-                return 2;
-            }
-            fifo.iClose();
-        }
-        return 0;
-    };
-    const pid_t first = spawn(makeAndUse);
-    const pid_t second = spawn(makeAndUse);
-    EXPECT_EQ(0, exitStatus(first));
-    EXPECT_EQ(0, exitStatus(second));
-    EXPECT_NE(0, access(INPUT_FIFO_NAME, F_OK));
-}
-
-// The claim table seen from several processes, each opening the keylock service through the library.
+// The claim table seen from several processes, each opening a service through the library.
 class ClaimTableAcrossProcesses : public SimTest {
 protected:
-    // Opens the keylock service in the calling (forked) process.
-    struct Keylock {
-        FakeJni jni;
-        FakeClass cls = FakeJni::keylockClass();
-        FakeObject service{&cls};
-        jint open() { return Java_com_trov_jpos_TrovKeylockService_OpenKeylock(jni.env(), jni.object(service)); }
-        void close() { Java_com_trov_jpos_TrovKeylockService_CloseKeylock(jni.env(), jni.object(service)); }
-        void claim(bool c) { Java_com_trov_jpos_TrovKeylockService_claimKeylock(jni.env(), jni.object(service), c); }
-        bool claimed() { return Java_com_trov_jpos_TrovKeylockService_isKeylockClaimed(jni.env(), jni.object(service)); }
-    };
-
     void SetUp() override
     {
         SimTest::SetUp();
         plugKeyboard(0);
+    }
+
+    // A process that opens the keylock, claims it, says so, and then goes on with rest.
+    static pid_t spawnClaimHolder(Signal &ready, const std::function<int(Keylock &)> &rest)
+    {
+        return spawn([&] {
+            Keylock keylock;
+            if (keylock.open() != 0) {
+                return 1;
+            }
+            keylock.claim(true);
+            ready.raise();
+            return rest(keylock);
+        });
+    }
+
+    // A process that opens the keylock and closes it again: 0 when it found the keylock claimed.
+    static pid_t spawnClaimViewer()
+    {
+        return spawn([] {
+            Keylock keylock;
+            const bool sees = keylock.open() == 0 && keylock.claimed();
+            keylock.close();
+            return sees ? 0 : 1;
+        });
+    }
+
+    // Waits for the word that the holder may close, then closes: 0 when its claim was still there.
+    static int closeWhenAllowed(Signal &mayClose, Keylock &keylock)
+    {
+        mayClose.await();
+        const bool stillClaimed = keylock.claimed();
+        keylock.close();
+        return stillClaimed ? 0 : 2;
     }
 };
 
@@ -192,18 +205,7 @@ TEST_F(ClaimTableAcrossProcesses, ALastCloseLeavesTheTableToTheProcessesStillUsi
 {
     Signal holderReady;
     Signal holderMayClose;
-    const pid_t holder = spawn([&] {
-        Keylock keylock;
-        if (keylock.open() != 0) {
-            return 1;
-        }
-        keylock.claim(true);
-        holderReady.raise();
-        holderMayClose.await();
-        const bool stillClaimed = keylock.claimed();
-        keylock.close();
-        return stillClaimed ? 0 : 2;
-    });
+    const pid_t holder = spawnClaimHolder(holderReady, [&](Keylock &k) { return closeWhenAllowed(holderMayClose, k); });
     ASSERT_TRUE(holderReady.await());
 
     const pid_t visitor = spawn([] {
@@ -217,12 +219,7 @@ TEST_F(ClaimTableAcrossProcesses, ALastCloseLeavesTheTableToTheProcessesStillUsi
     EXPECT_EQ(0, exitStatus(visitor));
     EXPECT_TRUE(claimSegmentExists()) << "the holder is still attached";
 
-    const pid_t third = spawn([] {
-        Keylock keylock;
-        const bool sees = keylock.open() == 0 && keylock.claimed();
-        keylock.close();
-        return sees ? 0 : 1;
-    });
+    const pid_t third = spawnClaimViewer();
     EXPECT_EQ(0, exitStatus(third)) << "a later process sees the holder's claim, not a fresh table";
 
     holderMayClose.raise();
@@ -233,13 +230,7 @@ TEST_F(ClaimTableAcrossProcesses, ALastCloseLeavesTheTableToTheProcessesStillUsi
 TEST_F(ClaimTableAcrossProcesses, TheClaimOfAKilledHolderIsClearedByTheNextFirstAttach)
 {
     Signal holderReady;
-    const pid_t holder = spawn([&] {
-        Keylock keylock;
-        if (keylock.open() != 0) {
-            return 1;
-        }
-        keylock.claim(true);
-        holderReady.raise();
+    const pid_t holder = spawnClaimHolder(holderReady, [](Keylock &) {
         pause();
         return 0;
     });
@@ -266,6 +257,162 @@ TEST_F(ClaimTableAcrossProcesses, TheClaimOfAKilledHolderIsClearedByTheNextFirst
     });
     EXPECT_EQ(0, exitStatus(next));
     EXPECT_FALSE(claimSegmentExists());
+}
+
+TEST_F(ClaimTableAcrossProcesses, AProcessOpeningWhileTheLastOneDetachesSharesItsTableWithTheNext)
+{
+    // This process plays the last process of this library to detach, caught between its look at the
+    // attachments (none left) and the removal: it holds the lock under the table's key meanwhile.
+    const int segment = shmget(CLAIM_TABLE_KEY, CLAIM_TABLE_SIZE, IPC_CREAT | 0666);
+    ASSERT_GE(segment, 0);
+    void *table = shmat(segment, nullptr, 0);
+    ASSERT_NE(reinterpret_cast<void *>(-1), table);
+    const int lock = semget(CLAIM_TABLE_KEY, 1, IPC_CREAT | 0666);
+    ASSERT_GE(lock, 0);
+    struct sembuf take[2] = {{0, 0, 0}, {0, 1, SEM_UNDO}};
+    ASSERT_EQ(0, semop(lock, take, 2));
+    ASSERT_EQ(0, shmdt(table));
+    struct shmid_ds state;
+    ASSERT_EQ(0, shmctl(segment, IPC_STAT, &state));
+    ASSERT_EQ(0u, state.shm_nattch);
+
+    Signal firstReady;
+    Signal firstMayClose;
+    const pid_t first = spawnClaimHolder(firstReady, [&](Keylock &k) { return closeWhenAllowed(firstMayClose, k); });
+    usleep(200000);  // time enough to attach, for a process that does not wait for the detach to end
+    ASSERT_EQ(0, shmctl(segment, IPC_RMID, nullptr));
+    ASSERT_EQ(0, semctl(lock, 0, IPC_RMID));
+    ASSERT_TRUE(firstReady.await());
+
+    const pid_t second = spawnClaimViewer();
+    EXPECT_EQ(0, exitStatus(second)) << "the second process sees the first one's claim: they share one table";
+    firstMayClose.raise();
+    EXPECT_EQ(0, exitStatus(first));
+    EXPECT_FALSE(claimSegmentExists()) << "and the last of them removes it";
+}
+
+TEST_F(ClaimTableAcrossProcesses, APowerOffClearsTheClaimsOfItsProcessOnly)
+{
+    Signal holderReady;
+    Signal holderMayClose;
+    const pid_t holder = spawnClaimHolder(holderReady, [&](Keylock &k) { return closeWhenAllowed(holderMayClose, k); });
+    ASSERT_TRUE(holderReady.await());
+
+    Keyboard keyboard;
+    ASSERT_EQ(0, keyboard.open());
+    keyboard.claim(true);
+    ASSERT_TRUE(keyboard.claimed());
+    CallbackJPOSStatusUpdate(2004, tLoad(uiOpening));  // and the application never releases the claim
+    ASSERT_EQ(0, tLoad(bDeviceOpened));
+
+    ASSERT_EQ(0, keyboard.open());
+    EXPECT_FALSE(keyboard.claimed()) << "the reopened keyboard can be claimed";
+    keyboard.close();
+    holderMayClose.raise();
+    EXPECT_EQ(0, exitStatus(holder)) << "the other process keeps its claim";
+}
+
+// TCO queries of several processes on one keyboard. Each process here has a simulator of its own, so
+// the copy of another process's reply that the driver would hand this process is sent as input here.
+class TcoAcrossProcesses : public SimTest {
+protected:
+    void SetUp() override
+    {
+        SimTest::SetUp();
+        plugKeyboard(0);
+    }
+
+    static bool tcoQueueExists() { return msgget(TCO_QUEUE_KEY, 0) >= 0; }
+};
+
+TEST_F(TcoAcrossProcesses, AReplyToAnotherProcesssQueryIsNeverTaken)
+{
+    Signal firstSent;
+    Signal copySeen;
+    // The first process asks for index 1; its keyboard answers once the second has seen the copy.
+    const pid_t first = spawn([&] {
+        Keyboard keyboard;
+        if (keyboard.open() != 0) {
+            return 1;
+        }
+        trovsim_set_silent(0, 1);
+        int value = 0;
+        std::thread query([&] { value = keyboard.readTco(1); });
+        const bool sent = trovsim_wait_received(0, 6, 5000) == 6;
+        firstSent.raise();
+        copySeen.await();
+        trovsim_send_raw(0, REPLY_11, sizeof REPLY_11);
+        query.join();
+        keyboard.close();
+        return sent && value == 0x11 ? 0 : 2;
+    });
+    // The second asks for index 2 meanwhile, and sees the reply to the first.
+    const pid_t second = spawn([&] {
+        Keyboard keyboard;
+        if (!firstSent.await() || keyboard.open() != 0) {
+            return 1;
+        }
+        trovsim_set_tco(0, 2, "22");
+        trovsim_set_answer_delay(0, 1000);
+        int value = 0;
+        std::thread query([&] { value = keyboard.readTco(2); });
+        trovsim_wait_received(0, 6, 300);  // sent at once, by a process that does not wait its turn
+        const bool seen = inputReply11();
+        copySeen.raise();
+        query.join();
+        keyboard.close();
+        return seen && value == 0x22 ? 0 : 3;
+    });
+    EXPECT_EQ(0, exitStatus(first));
+    EXPECT_EQ(0, exitStatus(second));
+    EXPECT_FALSE(tcoQueueExists());
+}
+
+TEST_F(TcoAcrossProcesses, AMessageLeftByAProcessThatEndedNeitherKeepsTheQueueNorIsTakenForAReply)
+{
+    const pid_t ended = spawn([] { return 0; });
+    ASSERT_EQ(0, exitStatus(ended));
+    const int queue = msgget(TCO_QUEUE_KEY, IPC_CREAT | 0600);
+    TcoMessage left{static_cast<long>(ended), ended};
+    ASSERT_EQ(0, msgsnd(queue, &left, sizeof left.iSenderPid, 0));
+    // And one that a live process of a build that takes no lock waits for (type 1, its process id).
+    TcoMessage waited{1, getppid()};
+    ASSERT_EQ(0, msgsnd(queue, &waited, sizeof waited.iSenderPid, 0));
+
+    trovsim_set_tco(0, 1, "12");
+    Keyboard keyboard;
+    ASSERT_EQ(0, keyboard.open());
+    EXPECT_EQ(0x12, keyboard.readTco(1));
+    TcoMessage found{};
+    EXPECT_EQ(-1, msgrcv(queue, &found, sizeof found.iSenderPid, static_cast<long>(ended), IPC_NOWAIT))
+        << "the message of the process that ended is gone";
+    EXPECT_EQ(static_cast<ssize_t>(sizeof found.iSenderPid),
+              msgrcv(queue, &found, sizeof found.iSenderPid, 1, IPC_NOWAIT))
+        << "the waited-for message is left in place";
+
+    EXPECT_EQ(0x12, keyboard.readTco(1));
+    EXPECT_FALSE(tcoQueueExists()) << "an empty queue goes with the query";
+    keyboard.close();
+}
+
+TEST_F(TcoAcrossProcesses, ASlowReplyAnswersItsOwnQueryAlsoAfterAWaitForTheKeyboard)
+{
+    // Within the limit, also for a query that waited for another one to end before it was sent.
+    trovsim_set_tco(0, 1, "11");
+    trovsim_set_tco(0, 2, "22");
+    trovsim_set_answer_delay(0, 3500);
+    Keyboard keyboard;
+    ASSERT_EQ(0, keyboard.open());
+    int first = 0;
+    int second = 0;
+    std::thread one([&] { first = keyboard.readTco(1); });
+    std::thread two([&] { second = keyboard.readTco(2); });
+    one.join();
+    two.join();
+    EXPECT_EQ(0x11, first);
+    EXPECT_EQ(0x22, second);
+    trovsim_set_answer_delay(0, 0);  // for the position request the shutdown sends
+    keyboard.close();
 }
 
 TEST_F(SimTest, AProgramStartedWhileServicesAreOpenInheritsNoneOfTheirDescriptors)

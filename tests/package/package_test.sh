@@ -32,7 +32,7 @@ common_files() {
     usr/share/java/TrovJPOS.jar usr/share/java/TrovJPOS-sources.jar usr/share/java/TrovJPOS-javadoc.jar \
     usr/share/doc/trovjpos/copyright usr/share/doc/trovjpos/changelog.gz \
     usr/share/doc/trovjpos/example/com/trov/jpos/example/KeyboardExample.java
-  for f in "$root"/doc/*.md; do echo "usr/share/doc/trovjpos/$(basename "$f")"; done
+  for f in "$root"/doc/*.md; do [ "$(basename "$f")" = testing.md ] && continue; echo "usr/share/doc/trovjpos/$(basename "$f")"; done
 }
 
 for arch in amd64 i386; do

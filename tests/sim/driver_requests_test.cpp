@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "sim_fixture.h"
+#include "tests/common/keyboard_node_facts.h"
 
 namespace {
 
@@ -22,13 +23,7 @@ protected:
 
 TEST_F(DriverRequests, ApplicationWalkAnswersVendorUsageAsNegativeReturn)
 {
-    errno = 0;
-    const int usage = ::ioctl(fd_, HIDIOCAPPLICATION, 0);
-    EXPECT_EQ(-393051, usage);
-    EXPECT_EQ(APPLICATION_USAGE, static_cast<unsigned>(usage));
-    EXPECT_EQ(0, errno);
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCAPPLICATION, 1));
-    EXPECT_EQ(EINVAL, errno);
+    keyboard_node::expect_vendor_application(fd_);
     EXPECT_EQ(2, trovsim_count(3, TROVSIM_REQ_APPLICATION));
 }
 
@@ -104,82 +99,27 @@ TEST_F(DriverRequests, VersionDeviceInfoAndName)
 
 TEST_F(DriverRequests, ReportWalkWithFirstAndNextFlags)
 {
-    hiddev_report_info info;
-    ASSERT_EQ(0, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST, &info));
-    EXPECT_EQ(4u, info.report_id);
-    EXPECT_EQ(1u, info.num_fields);
-    // The keyboard has one output report: nothing follows report 4.
-    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT | 4, &info));
-    EXPECT_EQ(EINVAL, errno);
-    // NEXT from report 0, which the keyboard does not have, is refused too.
-    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_NEXT, &info));
-    EXPECT_EQ(EINVAL, errno);
-    ASSERT_EQ(0, report_info(fd_, HID_REPORT_TYPE_INPUT, 4, &info));
-    EXPECT_EQ(1u, info.num_fields);
-    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_FEATURE, HID_REPORT_ID_FIRST, &info));
-    EXPECT_EQ(-1, report_info(fd_, 0, 4, &info));
-    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, HID_REPORT_ID_FIRST | HID_REPORT_ID_NEXT, &info));
-    EXPECT_EQ(-1, report_info(fd_, HID_REPORT_TYPE_OUTPUT, 5, &info));
+    keyboard_node::expect_report_walk(fd_);
     EXPECT_EQ(8, trovsim_count(3, TROVSIM_REQ_GREPORTINFO));
 }
 
 TEST_F(DriverRequests, FieldInfoDescribesTheFields)
 {
-    hiddev_field_info info{};
-    info.report_type = HID_REPORT_TYPE_OUTPUT;
-    info.report_id = HID_REPORT_ID_FIRST;
-    info.field_index = 0;
-    ASSERT_EQ(0, ::ioctl(fd_, HIDIOCGFIELDINFO, &info));
-    EXPECT_EQ(4u, info.report_id);
-    EXPECT_EQ(1u, info.maxusage);
-    EXPECT_EQ(-128, info.logical_minimum);
-    EXPECT_EQ(127, info.logical_maximum);
-    EXPECT_EQ(APPLICATION_USAGE, info.application);
-    info = hiddev_field_info{};
-    info.report_type = HID_REPORT_TYPE_INPUT;
-    info.report_id = 4;
-    ASSERT_EQ(0, ::ioctl(fd_, HIDIOCGFIELDINFO, &info));
-    EXPECT_EQ(4u, info.maxusage);
-    EXPECT_EQ(3u, info.field_index);  // the kernel answers the report count less one here
-    info.report_type = HID_REPORT_TYPE_INPUT;
-    info.report_id = 4;
-    info.field_index = 1;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCGFIELDINFO, &info));
-    EXPECT_EQ(EINVAL, errno);
+    keyboard_node::expect_field_info(fd_);
 }
 
 TEST_F(DriverRequests, UsageCodesOfEveryField)
 {
-    unsigned code = 0;
-    ASSERT_EQ(0, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 4, 0, 0, &code));
-    EXPECT_EQ(OUTPUT_USAGE, code);
-    for (unsigned u = 0; u < 4; ++u) {
-        ASSERT_EQ(0, usage_code(fd_, HID_REPORT_TYPE_INPUT, HID_REPORT_ID_FIRST, 0, u, &code));
-        EXPECT_EQ(FIRST_INPUT_USAGE + u, code);
-    }
-    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_INPUT, 4, 0, 4, &code));
-    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 4, 1, 0, &code));
-    EXPECT_EQ(-1, usage_code(fd_, HID_REPORT_TYPE_OUTPUT, 3, 0, 0, &code));
-    EXPECT_EQ(EINVAL, errno);
+    keyboard_node::expect_usage_codes(fd_);
     EXPECT_EQ(8, trovsim_count(3, TROVSIM_REQ_GUCODE));
 }
 
 TEST_F(DriverRequests, SetUsageRefusesInputAndOutOfRange)
 {
-    hiddev_usage_ref ref{};
-    ref.report_type = HID_REPORT_TYPE_INPUT;
-    ref.report_id = 4;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCSUSAGE, &ref));
-    EXPECT_EQ(EINVAL, errno);
-    ref.report_type = HID_REPORT_TYPE_OUTPUT;
-    ref.field_index = 1;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCSUSAGE, &ref));
-    ref.field_index = 0;
-    ref.usage_index = 1;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCSUSAGE, &ref));
+    keyboard_node::expect_set_usage_refusals(fd_);
     EXPECT_EQ(3, trovsim_count(3, TROVSIM_REQ_SUSAGE));
     // An unknown report id makes the driver look the usage up by its code.
-    ref = hiddev_usage_ref{};
+    hiddev_usage_ref ref{};
     ref.report_type = HID_REPORT_TYPE_OUTPUT;
     ref.report_id = HID_REPORT_ID_UNKNOWN;
     ref.usage_code = OUTPUT_USAGE;
@@ -196,12 +136,7 @@ TEST_F(DriverRequests, ReportRequestsAndTheirFaults)
     EXPECT_EQ(0, ::ioctl(fd_, HIDIOCGREPORT, &info));
     EXPECT_TRUE(nothing_queued(fd_));  // a fetched report makes no events
     EXPECT_EQ(0, ::ioctl(fd_, HIDIOCINITREPORT, 0));
-    info.report_type = HID_REPORT_TYPE_OUTPUT;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCGREPORT, &info));
-    EXPECT_EQ(EINVAL, errno);
-    info.report_type = HID_REPORT_TYPE_INPUT;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCSREPORT, &info));
-    EXPECT_EQ(EINVAL, errno);
+    keyboard_node::expect_report_direction_refusals(fd_);
     ASSERT_EQ(0, trovsim_set_faults(3, TROVSIM_FAULT_INITREPORT | TROVSIM_FAULT_GREPORT));
     EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCINITREPORT, 0));
     EXPECT_EQ(EIO, errno);

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "sim_fixture.h"
+#include "tests/common/keyboard_node_facts.h"
 
 namespace {
 
@@ -61,16 +62,7 @@ TEST_F(Plugging, QueuedEventsAreReadBeforeEio)
 TEST_F(Plugging, DeadDescriptorRefusesEveryRequestWithEnodev)
 {
     ASSERT_EQ(0, trovsim_unplug(5));
-    hiddev_devinfo info{};
-    errno = 0;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCGDEVINFO, &info));
-    EXPECT_EQ(ENODEV, errno);
-    errno = 0;
-    EXPECT_EQ(-1, ::ioctl(fd_, HIDIOCAPPLICATION, 0));
-    EXPECT_EQ(ENODEV, errno);
-    errno = 0;
-    EXPECT_EQ(-1, send_byte(fd_, 0x12));
-    EXPECT_EQ(ENODEV, errno);
+    keyboard_node::expect_dead_descriptor(fd_);
     EXPECT_TRUE(received(5).empty());
     EXPECT_EQ(1, trovsim_count(5, TROVSIM_REQ_GDEVINFO));  // refused requests still count
     EXPECT_EQ(1, trovsim_count(5, TROVSIM_REQ_SUSAGE));

@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include "device/hidfunctions.h"
-#include "input/iofunctions.h"
 
 #ifndef TROV_DIAG_VERSION
 #define TROV_DIAG_VERSION "unknown"
@@ -430,26 +429,11 @@ std::vector<std::string> describeNode(const NodeReport &r)
     return lines;
 }
 
-// Whether the library could make its FIFO in the directory the tool runs in: run the tool in the
-// application's working directory to learn why an open fails there although the keyboard is ready.
-void workingDirectoryLine(const LineSink &out)
-{
-    char here[4096];
-    const std::string directory = ::getcwd(here, sizeof here) != nullptr ? here : "(unknown)";
-    const char *problem = IOFunctions::pcNameProblem(INPUT_FIFO_NAME);
-    if (problem == nullptr && ::access(".", W_OK | X_OK) != 0) {
-        problem = "the library cannot make its FIFO \"InputFifo\" here: the directory is not writable";
-    }
-    out(format("working directory: %s: %s", directory.c_str(),
-               problem != nullptr ? problem : "the library can make its FIFO \"InputFifo\" here"));
-}
-
 int run(const Options &options, const LineSink &out, const std::atomic<bool> &stop)
 {
     out(format("trovjpos-diag %s: the hiddev nodes libTrovJPOS opens (%s/hiddev0-%d)", TROV_DIAG_VERSION,
                LIBRARY_NODE_DIR, TROV_DEVICE_NODES - 1));
     userLines(out);
-    workingDirectoryLine(out);
 
     std::vector<NodeReport> nodes;
     std::vector<bool> udevNodes;

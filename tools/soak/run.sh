@@ -1,6 +1,6 @@
 #!/bin/bash
 # Runs a reliability tool in a real JVM with -Xcheck:jni against the simulated keyboard, in a scratch
-# working directory (the library makes its FIFO there), and fails on a failed check, on any warning of
+# working directory, and fails on a failed check, on any warning of
 # the JNI checker and on a JVM crash.
 #   tools/soak/run.sh [--asan] soak|delivery|stream [name=value...]
 # soak: duration=120 seed=1 threads=8 objects=3 rate=0 tolerate=<categories>; delivery: keys=1000000

@@ -46,8 +46,7 @@ wanted() {
   return 1
 }
 
-# The benchmark alone (bench/run.sh --vm), with the 32-bit JVM; the library makes its FIFO in the
-# working directory.
+# The benchmark alone (bench/run.sh --vm), with the 32-bit JVM.
 if [ -n "$BENCH32" ]; then
   mkdir -p /tmp/bench && cd /tmp/bench || finish 16
   # shellcheck disable=SC2086
@@ -69,8 +68,7 @@ if [ -n "$BUILD32" ]; then
     cp "$BUILD32/jvm-tests.log" "$OUT/jvm-tests-i386.log" 2>/dev/null
     cp "$BUILD32"/hs_err_pid*.log "$OUT/" 2>/dev/null
   fi
-  # The native tests under memcheck, in a working directory of their own (the library makes its FIFO
-  # there): a block definitely lost fails the step. The two tests that fork
+  # The native tests under memcheck, in a working directory of their own: a block definitely lost fails the step. The two tests that fork
   # are left out: their children end with _exit while the parent's threads hold heap blocks the child
   # cannot reach, which memcheck counts as the child's leaks (and then fails the child).
   mkdir -p /tmp/valgrind && cd /tmp/valgrind || finish 16
@@ -117,8 +115,7 @@ say "firmware ready: $(grep '^plugged' /tmp/firmware.log); $(ls -l /dev/usb/hid/
 step "driver facts" driver-facts.log env HIL_FW_CONTROL=/tmp/firmware.control HIL_FW_LOG=/tmp/firmware.log \
   timeout 300 "$DRIVER_FACTS" --gtest_color=no
 
-# The scenarios against the firmware, in the JVM's normal mode, with the JNI checker. The library makes
-# its FIFO in the working directory.
+# The scenarios against the firmware, in the JVM's normal mode, with the JNI checker.
 mkdir -p /tmp/work && cd /tmp/work || finish 16
 scenarios() {
   java=$1 build=$2

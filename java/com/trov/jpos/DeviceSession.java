@@ -7,7 +7,6 @@ import java.util.List;
 import java.util.Map;
 import java.util.concurrent.atomic.AtomicReference;
 import java.util.concurrent.atomic.AtomicReferenceArray;
-import java.util.function.Consumer;
 
 /**
  * One opening of the device as the Java side holds it: from the first open of any service object of
@@ -24,12 +23,12 @@ import java.util.function.Consumer;
  * <p>Power-off. With the keyboard service always open, the library's power-off report (status 2004)
  * always reaches Java, whichever services the application opened. The library reports it while it
  * still holds its own lifecycle lock, just before it shuts every service down; the session then ends:
- * every member is CLOSED at once, gets the 2004 as its last event, and lets its dispatcher thread end.
- * Objects of an ended session never call the library again, so their close() cannot touch a later
+ * every member is CLOSED at once and gets the 2004 as its last event, and the session lets go of its
+ * members and claimers, so that an ended session keeps no object alive. Objects of an ended session never call the library again, so their close() cannot touch a later
  * opening.
  *
  * <p>Locks, in nesting order: a service object's lock, then {@link #OPENINGS}, then the library's own
- * lifecycle lock (inside native calls), then a session's monitor, then a dispatcher's monitor. The
+ * lifecycle lock (inside native calls), then a session's monitor, then the event queue's lock. The
  * library's threads take only the last two, so a native close that waits for those threads cannot
  * wait for a Java lock.
  */
@@ -62,6 +61,9 @@ final class DeviceSession {
     /** Set with {@link #ended} when the keyboard's power-off ended the session. */
     private volatile boolean poweredOff;
 
+    /** The keyboard's power state as last reported: 2001, 2002, or 2004 once a power-off ended it. */
+    private volatile int powerState = TrovConst.SUE_POWER_ONLINE;
+
     // Guarded by OPENINGS: the services this session opened natively.
     private final EnumSet<ServiceKind> nativelyOpen = EnumSet.noneOf(ServiceKind.class);
 
@@ -83,6 +85,11 @@ final class DeviceSession {
     /** Whether the keyboard's power-off ended this opening. */
     boolean endedByPowerOff() {
         return poweredOff;
+    }
+
+    /** The keyboard's power state as last reported in this opening. */
+    int powerState() {
+        return powerState;
     }
 
     /** Whether {@code service} holds the claim of its service in this opening. */
@@ -178,10 +185,9 @@ final class DeviceSession {
         if (result == TrovConst.JPOS_E_NOSERVICE) {
             failure = new TrovException(TrovConst.JPOS_E_NOSERVICE, "The " + service.kind.label
                     + " service could not be opened: no POS keyboard was found or it could not be set up."
-                    + " Check that the keyboard is connected, that this process may read and write"
-                    + " its HID device node (/dev/usb/hid/hiddev*), and that the working directory ("
-                    + System.getProperty("user.dir") + ") is writable (the library makes its input FIFO"
-                    + " there); trovjpos-diag tells more. Seen from Java: " + OpenFailureCause.describe());
+                    + " Check that the keyboard is connected and that this process may read and write"
+                    + " its HID device node (/dev/usb/hid/hiddev*); trovjpos-diag tells more."
+                    + " Seen from Java: " + OpenFailureCause.describe());
         } else {
             failure = new TrovException(TrovConst.JPOS_E_FAILURE,
                     "The " + service.kind.label + " service could not be opened (native result " + result + ")");
@@ -214,11 +220,14 @@ final class DeviceSession {
     }
 
     /**
-     * Takes {@code service} out of its session: disables and releases it natively, closes its service
-     * natively when it was the last object of it, and the device when it was the last object of all.
-     * Does nothing when the session has ended: its native services are closed already.
+     * Takes {@code service} out of its session: disables it natively when {@code wasEnabled} and no
+     * other object of its service is enabled, releases it natively, closes its service natively when it
+     * was the last object of it, and the device when it was the last object of all. Each step is made
+     * even when an earlier one threw, so that no native count stays behind; the first throwable is
+     * passed on afterwards. Does nothing when the session has ended: its native services are closed
+     * already.
      */
-    static void leave(TrovService service, DeviceSession session) {
+    static void leave(TrovService service, DeviceSession session, boolean wasEnabled) {
         ServiceKind kind = service.kind;
         synchronized (OPENINGS) {
             boolean lastOfKind;
@@ -239,23 +248,40 @@ final class DeviceSession {
             }
             // A power-off may end the session from here on. The native calls below then meet a closed
             // device, which the library ignores, and no later opening can begin while OPENINGS is held.
-            if (service.enabled && !otherEnabled) {
-                layer.enable(kind, false);
+            Throwable failure = null;
+            if (wasEnabled && !otherEnabled) {
+                failure = attempt(failure, () -> layer.enable(kind, false));
             }
             if (session.claimers.compareAndSet(kind.ordinal(), service, null)) {
-                layer.claim(kind, false);
+                failure = attempt(failure, () -> layer.claim(kind, false));
             }
             if (lastOfKind && kind != ServiceKind.KEYBOARD) {
-                layer.close(kind);
+                failure = attempt(failure, () -> layer.close(kind));
                 session.nativelyOpen.remove(kind);
             }
             if (lastOfAll) {
-                layer.close(ServiceKind.KEYBOARD);
+                failure = attempt(failure, () -> layer.close(ServiceKind.KEYBOARD));
                 session.finish();
                 LOG.log(System.Logger.Level.DEBUG, "Closed the POS keyboard device: {0} was its last open object",
                         service);
             }
+            if (failure instanceof RuntimeException) {
+                throw (RuntimeException) failure;
+            }
+            if (failure != null) {
+                throw (Error) failure;
+            }
         }
+    }
+
+    /** Runs {@code step}; returns {@code failure}, or what the step threw when {@code failure} is null. */
+    private static Throwable attempt(Throwable failure, Runnable step) {
+        try {
+            step.run();
+        } catch (RuntimeException | Error e) {
+            return failure != null ? failure : e;
+        }
+        return failure;
     }
 
     /**
@@ -292,7 +318,7 @@ final class DeviceSession {
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the session has ended;
      *                       {@link TrovConst#JPOS_E_NOTCLAIMED} when it does not hold the claim
      */
-    static void release(TrovService service, DeviceSession session) throws TrovException {
+    static void release(TrovService service, DeviceSession session, boolean wasEnabled) throws TrovException {
         ServiceKind kind = service.kind;
         synchronized (OPENINGS) {
             session.requireOpen(service);
@@ -300,7 +326,7 @@ final class DeviceSession {
                 throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
                         "The " + kind.label + " service is not claimed by this object");
             }
-            if (kind.exclusive && service.enabled) {
+            if (kind.exclusive && wasEnabled) {
                 setEnabled(service, session, false);
             }
             layer.claim(kind, false);
@@ -354,28 +380,24 @@ final class DeviceSession {
 
     // Events, called on the library's threads. They take a session's monitor for a moment and queue.
 
-    /** Hands a keylock, MSR or key event to every enabled object of {@code kind}. */
-    static void toEnabled(ServiceKind kind, Consumer<TrovService> post) {
+    /** Queues a keylock position, swipe or key for every enabled object of {@code kind}. */
+    static void toEnabled(ServiceKind kind, TrovEvent event) {
         DeviceSession session = LIVE.get();
         if (session == null) {
             return;  // an event of an opening that is over
         }
         synchronized (session) {
-            if (session.ended) {
-                return;
-            }
-            for (TrovService member : session.members.get(kind)) {
-                if (member.enabled) {
-                    post.accept(member);
-                }
+            if (!session.ended) {
+                EventDispatcher.queue(session.members.get(kind), event, true);
             }
         }
     }
 
     /**
      * Hands the keyboard's power state to every open object of every service. On power-off the session
-     * ends first: every member is CLOSED before its listeners hear of it, and the 2004 is the last event
-     * of the opening that any member gets.
+     * ends first: every member is CLOSED before its listeners hear of it, the 2004 is the last event of
+     * the opening that any member gets, and the session lets go of every object, also when queueing
+     * failed half-way.
      */
     static void powerState(int status) {
         DeviceSession session = LIVE.get();
@@ -388,21 +410,25 @@ final class DeviceSession {
             if (session.ended) {
                 return;
             }
+            session.powerState = status;
             if (off) {
                 session.poweredOff = true;
                 session.ended = true;
             }
-            for (List<TrovService> ofKind : session.members.values()) {
-                for (TrovService member : ofKind) {
-                    if (off) {
-                        member.poweredOff();
-                    } else {
-                        member.postStatus(status);
-                    }
-                    told.add(member);
+            try {
+                for (List<TrovService> ofKind : session.members.values()) {
+                    told.addAll(ofKind);
                 }
+                EventDispatcher.queueToAll(session.members.values(), new StatusUpdateEvent(status));
+            } finally {
                 if (off) {
-                    ofKind.clear();  // an ended session keeps no object alive
+                    for (List<TrovService> ofKind : session.members.values()) {
+                        ofKind.forEach(TrovService::poweredOff);
+                        ofKind.clear();  // an ended session keeps no object alive
+                    }
+                    for (int i = 0; i < session.claimers.length(); ++i) {
+                        session.claimers.set(i, null);
+                    }
                 }
             }
         }

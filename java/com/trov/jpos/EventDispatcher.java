@@ -1,92 +1,170 @@
 package com.trov.jpos;
 
 import java.util.ArrayDeque;
+import java.util.Collection;
 import java.util.List;
-import java.util.function.BiConsumer;
 
 /**
- * Hands the events of one service object to its application listeners, in the order they were
- * queued, on a Java daemon thread of its own.
+ * The one event queue of the process and its one delivery thread: every event the library raises, of
+ * every service, is queued here in the order the library raised it and handed to its target objects
+ * in that order, one at a time, on the daemon thread {@code TrovJPOS-events}.
  *
- * <p>Native threads only {@linkplain #submit(Runnable) queue} an event here: that takes this
- * dispatcher's monitor for a moment, never a service lock, and never waits for a listener. The
- * thread runs while its object is open and ends by itself once the object is closed and the events
- * queued before have been delivered; nobody ever waits for it. One dispatcher serves its object
- * through all of its openings, so the events of an earlier opening are always delivered before
- * those of a later one, even when the object is opened again from one of its own listeners.
+ * <p>Queueing. The library's threads call the service classes' listener methods, which route each
+ * event through {@link DeviceSession} to {@link #queue}: under this queue's lock the event gets the
+ * next sequence number of the process and the {@link System#nanoTime()} of that moment, and one
+ * {@link QueuedEvent} per target object is appended. That is all a library thread does here: it never
+ * waits for a listener, and a slow listener never stalls the device or the library. It delays every
+ * later event of the process instead, since there is one order.
  *
- * <p>A throwable from a listener is logged as a warning and handed to the default uncaught exception
- * handler when there is one, and the remaining listeners and events are still delivered.
+ * <p>Delivery. The thread takes one queued event at a time and calls
+ * {@link TrovService#deliver(QueuedEvent)} with no lock held. That method is the single step at which
+ * an event meets its object: it drops an event whose object was closed, reopened or (for events that
+ * need an enabled object) disabled since it was queued, and otherwise calls the object's listeners.
+ * Anything that must hold events back or reorder them per object plugs in there, on this thread.
+ *
+ * <p>Life of the thread. It is started when an object opens or an event is queued and none runs, and
+ * ends once no object holds it ({@link #hold}/{@link #release}) and the queue is empty. Nobody ever
+ * waits for it. A throwable from a listener, or from logging it, never ends it.
+ *
+ * <p>Lock order: a session's monitor, then this queue's lock; no lock is held while a listener runs.
  */
 final class EventDispatcher {
 
     private static final System.Logger LOGGER = System.getLogger("com.trov.jpos");
 
-    private final String threadName;
+    static final String THREAD_NAME = "TrovJPOS-events";
 
-    // Guarded by this monitor, which is held only to move tasks in and out, never while a task runs.
-    private final ArrayDeque<Runnable> queue = new ArrayDeque<>();
-    private Thread thread;
-    private boolean open;
+    /** Guards everything below; held only to stamp, queue and take events, never while one is delivered. */
+    private static final Object LOCK = new Object();
+    private static final ArrayDeque<QueuedEvent> QUEUE = new ArrayDeque<>();
+    private static Thread thread;
+    private static long sequence;
+    /** Open objects that keep the thread alive while idle. */
+    private static int holders;
 
-    /** @param threadName name of the dispatcher thread, e.g. {@code TrovJPOS-keylock-events} */
-    EventDispatcher(String threadName) {
-        this.threadName = threadName;
+    private EventDispatcher() {
     }
 
-    /** Keeps the thread running (starting it when none runs) until {@link #close()}. */
-    synchronized void open() {
-        open = true;
-        startIfIdle();
-    }
-
-    /** Lets the thread end once the tasks queued so far have run. Returns at once. */
-    synchronized void close() {
-        open = false;
-        notifyAll();
-    }
-
-    /** Queues a task for the thread. Never waits for the thread. */
-    synchronized void submit(Runnable task) {
-        queue.add(task);
-        startIfIdle();
-        notifyAll();
-    }
-
-    /** The dispatcher thread, or null when none runs; for tests and diagnostics. */
-    synchronized Thread thread() {
-        return thread;
-    }
-
-    private void startIfIdle() {
-        if (thread == null) {
-            thread = new Thread(this::run, threadName);
-            thread.setDaemon(true);
-            thread.start();
+    /** Keeps the thread running (starting it when none runs) until {@link #release} of {@code service}. */
+    static void hold(TrovService service) {
+        synchronized (LOCK) {
+            if (!service.holdsDispatcher) {
+                service.holdsDispatcher = true;
+                holders++;
+            }
+            startIfIdle();
         }
     }
 
-    private void run() {
-        while (true) {
-            Runnable task;
-            synchronized (this) {
-                while (queue.isEmpty() && open) {
-                    try {
-                        wait();
-                    } catch (InterruptedException e) {
-                        // Only close() ends the dispatcher, so that no queued event is lost.
+    /** Lets the thread end, once idle, as far as {@code service} goes. Returns at once. */
+    static void release(TrovService service) {
+        synchronized (LOCK) {
+            if (service.holdsDispatcher) {
+                service.holdsDispatcher = false;
+                holders--;
+                LOCK.notifyAll();
+            }
+        }
+    }
+
+    /**
+     * Stamps {@code event} and queues it for each of {@code targets} (only the enabled ones when
+     * {@code enabledOnly}). Called on the library's threads with the targets' session monitor held.
+     */
+    static void queue(List<TrovService> targets, TrovEvent event, boolean enabledOnly) {
+        synchronized (LOCK) {
+            event.stamp(++sequence, System.nanoTime());
+            add(targets, event, enabledOnly);
+            wake();
+        }
+    }
+
+    /** Stamps {@code event} once and queues it for every object of every list; as {@link #queue}. */
+    static void queueToAll(Collection<List<TrovService>> targets, TrovEvent event) {
+        synchronized (LOCK) {
+            event.stamp(++sequence, System.nanoTime());
+            for (List<TrovService> list : targets) {
+                add(list, event, false);
+            }
+            wake();
+        }
+    }
+
+    private static void add(List<TrovService> targets, TrovEvent event, boolean enabledOnly) {
+        for (TrovService target : targets) {
+            if (!enabledOnly) {
+                QUEUE.add(new QueuedEvent(target, event, target.opening, target.epoch, false));
+            } else if (target.enabled) {
+                target.routed(event);
+                QUEUE.add(new QueuedEvent(target, event, target.opening, target.epoch, true));
+            }
+        }
+    }
+
+    private static void wake() {
+        if (!QUEUE.isEmpty()) {
+            startIfIdle();
+            LOCK.notifyAll();
+        }
+    }
+
+    /** The delivery thread, or null when none runs; for tests and diagnostics. */
+    static Thread thread() {
+        synchronized (LOCK) {
+            return thread;
+        }
+    }
+
+    private static void startIfIdle() {
+        if (thread != null) {
+            return;
+        }
+        Thread started = new Thread(EventDispatcher::run, THREAD_NAME);
+        started.setDaemon(true);
+        try {
+            started.start();
+        } catch (Throwable t) {
+            // No thread now (the VM is out of threads): the events stay queued, the next event or open
+            // tries again. Never thrown into a library thread.
+            return;
+        }
+        thread = started;
+    }
+
+    private static void run() {
+        try {
+            while (true) {
+                QueuedEvent next;
+                synchronized (LOCK) {
+                    while (QUEUE.isEmpty() && holders > 0) {
+                        try {
+                            LOCK.wait();
+                        } catch (InterruptedException e) {
+                            // Only an idle queue without holders ends the thread, so that no event is lost.
+                        }
+                    }
+                    next = QUEUE.poll();
+                    if (next == null) {
+                        thread = null;
+                        return;
                     }
                 }
-                task = queue.poll();
-                if (task == null) {
-                    thread = null;
-                    return;
+                try {
+                    next.target.deliver(next);
+                } catch (Throwable t) {
+                    report(t);
                 }
             }
-            try {
-                task.run();
-            } catch (Throwable t) {
-                report(t);
+        } finally {
+            // Reached by an error no catch could keep (report() itself never throws): make way for a
+            // new thread, which the next event or open starts.
+            synchronized (LOCK) {
+                if (thread == Thread.currentThread()) {
+                    thread = null;
+                    if (!QUEUE.isEmpty()) {
+                        startIfIdle();
+                    }
+                }
             }
         }
     }
@@ -95,7 +173,7 @@ final class EventDispatcher {
      * Calls {@code call} for each listener in {@code listeners}, reporting and otherwise ignoring any
      * throwable, so that one failing listener does not keep the event from the others.
      */
-    static <L, E> void deliver(List<L> listeners, E event, BiConsumer<L, E> call) {
+    static <L, E> void deliver(List<L> listeners, E event, java.util.function.BiConsumer<L, E> call) {
         for (L listener : listeners) {
             try {
                 call.accept(listener, event);
@@ -107,18 +185,23 @@ final class EventDispatcher {
 
     /**
      * Logs a throwable from an application listener as a warning with its stack, and hands it to the
-     * default uncaught exception handler when there is one.
+     * default uncaught exception handler when there is one. Never throws: a log handler that fails, or
+     * an OutOfMemoryError while the message is built, is swallowed, so that later events still come.
      */
     static void report(Throwable t) {
-        LOGGER.log(System.Logger.Level.WARNING, "A listener on " + Thread.currentThread().getName()
-                + " threw; the other listeners and later events are still delivered", t);
-        Thread.UncaughtExceptionHandler handler = Thread.getDefaultUncaughtExceptionHandler();
-        if (handler != null) {
-            try {
+        try {
+            LOGGER.log(System.Logger.Level.WARNING, "A listener on " + Thread.currentThread().getName()
+                    + " threw; the other listeners and later events are still delivered", t);
+        } catch (Throwable logFailure) {
+            // Nothing more can be said about it.
+        }
+        try {
+            Thread.UncaughtExceptionHandler handler = Thread.getDefaultUncaughtExceptionHandler();
+            if (handler != null) {
                 handler.uncaughtException(Thread.currentThread(), t);
-            } catch (Throwable handlerFailure) {
-                LOGGER.log(System.Logger.Level.WARNING, "The default uncaught exception handler threw", handlerFailure);
             }
+        } catch (Throwable handlerFailure) {
+            // The application's handler failed; the events go on.
         }
     }
 }

@@ -1,7 +1,13 @@
 package com.trov.jpos;
 
-/** An immutable key event of the POS keyboard: which key, and whether it went down or up. */
-public final class KeyboardDataEvent {
+/**
+ * An immutable key event of the POS keyboard: which key, and whether it went down or up.
+ *
+ * <p>A key code is any byte value the keyboard's protocol does not reserve: 0x01 to 0xFF except the
+ * frame markers 0x81 to 0x84, 0x86, 0x91 to 0x94 and 0x96, the extended prefix 0xE0 and the release
+ * prefix 0xFE. Zero is never sent. A key behind the extended prefix is reported with its own code.
+ */
+public final class KeyboardDataEvent extends TrovEvent {
 
     private final int keyCode;
     private final int eventType;
@@ -76,6 +82,7 @@ public final class KeyboardDataEvent {
      */
     @Override
     public String toString() {
-        return "KeyboardDataEvent[keyCode=" + keyCode + ", eventType=" + eventType + "]";
+        return "KeyboardDataEvent[keyCode=" + keyCode + ", eventType=" + eventType + ", sequenceNumber="
+                + getSequenceNumber() + "]";
     }
 }

@@ -1,7 +1,7 @@
 package com.trov.jpos;
 
 /**
- * Receives key presses and releases of the POS keyboard. Called on the service's event dispatcher
+ * Receives key presses and releases of the POS keyboard. Called on the process's one event
  * thread, never on a native thread.
  */
 @FunctionalInterface

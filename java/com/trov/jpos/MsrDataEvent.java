@@ -7,7 +7,7 @@ import java.util.Arrays;
  * without any terminator; a track the reader did not read is empty. Getters return copies, so an
  * application may change the arrays it gets without affecting the event or other listeners.
  */
-public final class MsrDataEvent {
+public final class MsrDataEvent extends TrovEvent {
 
     private final byte[] track1;
     private final byte[] track2;

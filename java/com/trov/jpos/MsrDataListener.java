@@ -1,8 +1,8 @@
 package com.trov.jpos;
 
 /**
- * Receives the tracks of cards swiped through the magnetic stripe reader. Called on the service's
- * event dispatcher thread, never on a native thread.
+ * Receives the tracks of cards swiped through the magnetic stripe reader. Called on the process's
+ * one event thread, never on a native thread.
  */
 @FunctionalInterface
 public interface MsrDataListener {

@@ -20,9 +20,34 @@ final class NativeLibrary {
     /** Name of the library for {@link System#loadLibrary(String)}. */
     static final String NAME = "TrovJPOS";
 
+    /** System property that opens the simulated keyboard's window (in trovsim.jar) as the services load. */
+    static final String PANEL_PROPERTY = "trov.sim.panel";
+
     private static boolean loaded;
 
+    static {
+        openSimulatorPanelIfAsked();
+    }
+
     private NativeLibrary() {
+    }
+
+    /**
+     * Opens the window of the simulated keyboard when {@value #PANEL_PROPERTY} is true, looked up by name
+     * so that the product does not depend on the simulator; without it, one line says so.
+     */
+    private static void openSimulatorPanelIfAsked() {
+        if (!Boolean.getBoolean(PANEL_PROPERTY)) {
+            return;
+        }
+        try {
+            Class.forName("com.trov.jpos.sim.panel.SimPanel").getMethod("openForProperty").invoke(null);
+        } catch (ClassNotFoundException e) {
+            System.err.println(PANEL_PROPERTY + ": the simulated keyboard's panel is not opened: trovsim.jar is not"
+                    + " on the class path");
+        } catch (ReflectiveOperationException | LinkageError e) {
+            System.err.println(PANEL_PROPERTY + ": the simulated keyboard's panel is not opened: " + e);
+        }
     }
 
     /** Loads the library if it is not loaded yet; a failure is left for {@link #ensureLoaded()} to report. */

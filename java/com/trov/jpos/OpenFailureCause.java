@@ -7,8 +7,7 @@ import java.util.List;
 
 /**
  * What the Java side can see of why the library found no usable keyboard: the HID device nodes the
- * library searches and whether this process may read and write them, and whether the working
- * directory, where the library makes its input FIFO, is writable. The library itself reports only
+ * library searches and whether this process may read and write them. The library itself reports only
  * that the open failed.
  */
 final class OpenFailureCause {
@@ -19,7 +18,7 @@ final class OpenFailureCause {
     private OpenFailureCause() {
     }
 
-    /** One line, e.g. "hiddev nodes: /dev/usb/hid/hiddev0 (not readable and writable); working directory /srv (writable)". */
+    /** One line, e.g. "hiddev nodes: /dev/usb/hid/hiddev0 (not readable and writable by this process)". */
     static String describe() {
         List<String> nodes = new ArrayList<>();
         for (int i = 0; i < NODES; ++i) {
@@ -29,8 +28,6 @@ final class OpenFailureCause {
                 nodes.add(node + (usable ? " (readable and writable)" : " (not readable and writable by this process)"));
             }
         }
-        Path directory = Path.of(System.getProperty("user.dir"));
-        return "hiddev nodes: " + (nodes.isEmpty() ? "none" : String.join(", ", nodes)) + "; working directory "
-                + directory + (Files.isWritable(directory) ? " (writable)" : " (not writable)");
+        return "hiddev nodes: " + (nodes.isEmpty() ? "none" : String.join(", ", nodes));
     }
 }

@@ -7,7 +7,7 @@ enum ServiceKind {
     KEYBOARD("keyboard", true),
     TONE("tone", true);
 
-    /** Short name, used in messages and in dispatcher thread names. */
+    /** Short name, used in messages. */
     final String label;
     /** Whether enabling needs a claim; the keylock alone may be shared. */
     final boolean exclusive;

@@ -2,10 +2,11 @@ package com.trov.jpos;
 
 /**
  * An immutable status update. From the keylock service the status is the key position, counted
- * from 1; from the POS keyboard service it is {@link TrovConst#SUE_POWER_ONLINE} or
+ * from 1, or a power state; from the other services it is a power state:
+ * {@link TrovConst#SUE_POWER_ONLINE}, {@link TrovConst#SUE_POWER_OFF} or
  * {@link TrovConst#SUE_POWER_OFF_OFFLINE}.
  */
-public final class StatusUpdateEvent {
+public final class StatusUpdateEvent extends TrovEvent {
 
     private final int status;
 
@@ -55,6 +56,6 @@ public final class StatusUpdateEvent {
      */
     @Override
     public String toString() {
-        return "StatusUpdateEvent[status=" + status + "]";
+        return "StatusUpdateEvent[status=" + status + ", sequenceNumber=" + getSequenceNumber() + "]";
     }
 }

@@ -2,7 +2,7 @@ package com.trov.jpos;
 
 /**
  * Receives status updates of the keylock (the key position) or of the POS keyboard (power state).
- * Called on the service's event dispatcher thread, never on a native thread.
+ * Called on the process's one event thread, never on a native thread.
  */
 @FunctionalInterface
 public interface StatusUpdateListener {

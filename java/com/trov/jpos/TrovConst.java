@@ -152,17 +152,23 @@ public final class TrovConst {
 
     // ---- Status updates -------------------------------------------------------------------------
 
-    /** Status update: the POS keyboard is powered and online. */
+    /** Status update: the POS keyboard is powered and online (at first, and again after an outage). */
     public static final int SUE_POWER_ONLINE = 2001;
 
     /**
-     * Status update: the POS keyboard is off or offline. The native layer has then already shut
-     * every service down, and every open service object has moved to {@link ServiceState#CLOSED}.
+     * Status update: the POS keyboard went away, off or detached from the terminal (its cable was
+     * pulled). Heard within about a second; the services stay open and wait 10 seconds for it to come
+     * back, which {@link #SUE_POWER_ONLINE} then reports. This library's own addition to the
+     * keyboard's two reports, with the UnifiedPOS value for "off".
+     */
+    public static final int SUE_POWER_OFF = 2002;
+
+    /**
+     * Status update: the POS keyboard is off or offline: it stayed away for 10 seconds. The native
+     * layer has then already shut every service down, and every open service object has moved to
+     * {@link ServiceState#CLOSED}.
      */
     public static final int SUE_POWER_OFF_OFFLINE = 2004;
-
-    /** Status update: the POS keyboard is off or detached. */
-    public static final int SUE_POWER_OFF = 2002;
 
     /** Status update: the POS keyboard is powered but does not answer. */
     public static final int SUE_POWER_OFFLINE = 2003;

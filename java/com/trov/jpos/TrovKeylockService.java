@@ -7,8 +7,10 @@ package com.trov.jpos;
  *
  * <p>The keylock may be shared: it can be enabled without a claim, and every enabled keylock object
  * of the process gets the positions. Its status listeners also get the keyboard's power states
- * ({@link TrovConst#SUE_POWER_ONLINE}, {@link TrovConst#SUE_POWER_OFF_OFFLINE}), which no key
- * position equals.
+ * ({@link TrovConst#SUE_POWER_ONLINE}, {@link TrovConst#SUE_POWER_OFF},
+ * {@link TrovConst#SUE_POWER_OFF_OFFLINE}), which no key position equals. After the keyboard was away
+ * and is back, enabling's request for the position is sent again, so a key turned while the cable was
+ * out is reported about a second after it is back.
  *
  * <p>Example:
  * <pre>{@code
@@ -52,13 +54,14 @@ public final class TrovKeylockService extends TrovService {
      * the key position changed; every enabled keylock object gets the position.
      */
     int keylockStatusUpdateEvent(int newPosition) {
-        DeviceSession.toEnabled(ServiceKind.KEYLOCK, member -> ((TrovKeylockService) member).positionChanged(newPosition));
+        DeviceSession.toEnabled(ServiceKind.KEYLOCK, new StatusUpdateEvent(newPosition));
         return 0;
     }
 
-    private void positionChanged(int newPosition) {
-        position = newPosition;
-        postData(statusListeners, new StatusUpdateEvent(newPosition), StatusUpdateListener::statusUpdateOccurred);
+    /** The position is this object's as soon as it is queued, before any later event is delivered. */
+    @Override
+    void routed(TrovEvent event) {
+        position = ((StatusUpdateEvent) event).getStatus();
     }
 
     /** Looked up by the native layer at open, which never calls it. */

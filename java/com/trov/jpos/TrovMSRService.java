@@ -5,7 +5,8 @@ import java.util.concurrent.CopyOnWriteArrayList;
 
 /**
  * The magnetic stripe reader of the POS keyboard. Each card swipe is delivered to the
- * {@link MsrDataListener}s as an {@link MsrDataEvent} holding the three tracks.
+ * {@link MsrDataListener}s as an {@link MsrDataEvent} holding the three tracks. Only swipes the keyboard
+ * completed are delivered: one cut off by an outage is dropped.
  *
  * <p>The service is exclusive: it must be claimed before it can be enabled.
  */
@@ -47,10 +48,13 @@ public final class TrovMSRService extends TrovService {
      * followed by one terminating 0 byte; the event keeps copies without it.
      */
     int msrDataEvent(byte[] track1, byte[] track2, byte[] track3) {
-        MsrDataEvent event = MsrDataEvent.fromTerminated(track1, track2, track3);
-        DeviceSession.toEnabled(ServiceKind.MSR, member -> ((TrovMSRService) member).postData(
-                ((TrovMSRService) member).dataListeners, event, MsrDataListener::msrDataOccurred));
+        DeviceSession.toEnabled(ServiceKind.MSR, MsrDataEvent.fromTerminated(track1, track2, track3));
         return 0;
+    }
+
+    @Override
+    void deliverData(TrovEvent event) {
+        EventDispatcher.deliver(dataListeners, (MsrDataEvent) event, MsrDataListener::msrDataOccurred);
     }
 
     @Override

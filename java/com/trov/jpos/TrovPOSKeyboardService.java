@@ -6,8 +6,8 @@ import java.util.concurrent.CopyOnWriteArrayList;
 /**
  * The keys of the POS keyboard. Key presses and releases are delivered to the
  * {@link KeyboardDataListener}s as {@link KeyboardDataEvent}s; power changes of the keyboard are
- * delivered to the {@link StatusUpdateListener}s as {@link TrovConst#SUE_POWER_ONLINE} and
- * {@link TrovConst#SUE_POWER_OFF_OFFLINE}.
+ * delivered to the {@link StatusUpdateListener}s as {@link TrovConst#SUE_POWER_ONLINE},
+ * {@link TrovConst#SUE_POWER_OFF} and {@link TrovConst#SUE_POWER_OFF_OFFLINE}.
  *
  * <p>When the keyboard reports power-off, the native layer shuts every service down: this object
  * and every other open Trov service object of the process are then {@link ServiceState#CLOSED}
@@ -95,10 +95,13 @@ public final class TrovPOSKeyboardService extends TrovService {
 
     /** Called by the native layer on its event thread for each key press or release. */
     int keyboardDataEvent(int keyCode, int eventType) {
-        KeyboardDataEvent event = new KeyboardDataEvent(keyCode, eventType);
-        DeviceSession.toEnabled(ServiceKind.KEYBOARD, member -> ((TrovPOSKeyboardService) member).postData(
-                ((TrovPOSKeyboardService) member).dataListeners, event, KeyboardDataListener::keyboardDataOccurred));
+        DeviceSession.toEnabled(ServiceKind.KEYBOARD, new KeyboardDataEvent(keyCode, eventType));
         return 0;
+    }
+
+    @Override
+    void deliverData(TrovEvent event) {
+        EventDispatcher.deliver(dataListeners, (KeyboardDataEvent) event, KeyboardDataListener::keyboardDataOccurred);
     }
 
     /** Looked up by the native layer at open, which never calls it. */

@@ -1,14 +1,12 @@
 package com.trov.jpos;
 
-import java.util.List;
 import java.util.Objects;
 import java.util.concurrent.CopyOnWriteArrayList;
-import java.util.function.BiConsumer;
 import java.util.function.IntSupplier;
 
 /**
  * What the four Trov POS services have in common: opening and closing, claiming and releasing,
- * enabling and disabling, power status events and the event dispatcher thread.
+ * enabling and disabling, power status events and the delivery of events.
  *
  * <p>The life of a service object is: {@link #open()}, {@link #claim()},
  * {@link #setDeviceEnabled(boolean) setDeviceEnabled(true)}, use, then {@link #close()}, which
@@ -22,14 +20,29 @@ import java.util.function.IntSupplier;
  * last close.
  *
  * <p>The keyboard's power states ({@link TrovConst#SUE_POWER_ONLINE},
- * {@link TrovConst#SUE_POWER_OFF_OFFLINE}) reach the {@link StatusUpdateListener}s of every open
- * object of every service. A power-off closes every object of the process: each is
- * {@link ServiceState#CLOSED} before its listeners hear of it, the 2004 is its last event, and it
- * holds no thread afterwards; a later {@link #close()} of it does nothing.
+ * {@link TrovConst#SUE_POWER_OFF}, {@link TrovConst#SUE_POWER_OFF_OFFLINE}) reach the
+ * {@link StatusUpdateListener}s of every open object of every service. 2002 comes within about a
+ * second of the keyboard going away, 2001 when it is back; 2004 comes when it stayed away for 10
+ * seconds. That power-off closes every object of the process: each is {@link ServiceState#CLOSED}
+ * before its listeners hear of it and the 2004 is its last event; a later {@link #close()} of it does
+ * nothing native.
+ *
+ * <p>Events. All events of the process reach the listeners on one thread, {@code TrovJPOS-events}, in
+ * the order the library decoded them, across services; each carries its place in that order and the
+ * time it was decoded ({@link TrovEvent}). A listener that takes long delays every later event of the
+ * process, never the keyboard. No event reaches an object after its {@link #close()} returned, nor
+ * after it was opened again; no key, swipe or keylock position reaches it after
+ * {@link #setDeviceEnabled(boolean) setDeviceEnabled(false)} returned. A listener running at that
+ * moment may still be running.
+ *
+ * <p>For this package: every event meets its object in {@link #deliver(QueuedEvent)}, on the event
+ * thread, one at a time in the order of the process. It decides whether the event still belongs to
+ * the object and calls the listeners. Holding events back (frozen events, data events while not
+ * wanted) belongs in that step: keep the {@link QueuedEvent} and deliver it later on the same thread.
  *
  * <p>All public methods are thread-safe and may be called from listeners. The queries
  * ({@link #getState()}, {@link #isClaimed()}, {@link #getDeviceEnabled()}) never wait for a lock; the
- * other methods serialise on a lock private to the object and never wait for a dispatcher thread.
+ * other methods serialise on a lock private to the object and never wait for the event thread.
  */
 public abstract class TrovService implements AutoCloseable {
 
@@ -39,26 +52,36 @@ public abstract class TrovService implements AutoCloseable {
     private final Object lock = new Object();
 
     final ServiceKind kind;
-    private final EventDispatcher dispatcher;
     final CopyOnWriteArrayList<StatusUpdateListener> statusListeners = new CopyOnWriteArrayList<>();
 
     /** The opening this object belongs to; null once closed by {@link #close()}. */
     private volatile DeviceSession session;
 
-    /** Whether enabled in its session; written under DeviceSession's lock, read by event routing. */
+    /**
+     * Whether enabled in its session. Set under the session's monitor when it goes false, so that event
+     * routing, which reads it under that monitor, queues nothing for the object after a disable.
+     */
     volatile boolean enabled;
 
     /**
-     * Changes at each close and disable. A data event is delivered only if it has not changed
-     * since the event was queued, so that no data event reaches a listener after its object was
-     * closed or disabled. Status events do not look at it: the power-off is always delivered.
+     * Changes at each open and close, under the session's monitor at a close. An event is delivered
+     * only while it is the value it had when the event was queued: nothing reaches an object after it
+     * was closed or opened again.
      */
-    private volatile int epoch;
+    volatile int opening;
+
+    /**
+     * Changes at each open, close and disable. An event that needs an enabled object (key, swipe,
+     * keylock position) is delivered only while it is the value it had when queued.
+     */
+    volatile int epoch;
+
+    /** Whether this object keeps the event thread alive; guarded by EventDispatcher's lock. */
+    boolean holdsDispatcher;
 
     /** @param kind which service this is */
     TrovService(ServiceKind kind) {
         this.kind = kind;
-        this.dispatcher = new EventDispatcher("TrovJPOS-" + kind.label + "-events");
     }
 
     /**
@@ -118,17 +141,18 @@ public abstract class TrovService implements AutoCloseable {
             if (current != null && !current.ended()) {
                 throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "The " + kind.label + " service is already open");
             }
-            // The epoch stays: data events that a power-off left queued are still delivered, before the
-            // power-off and before anything of this new opening.
+            // Events still queued for an earlier opening of this object are dropped from here on.
             session = null;
             enabled = false;
+            opening++;
+            epoch++;
             beforeOpen();
-            // The dispatcher runs before the join: events may come at once.
-            dispatcher.open();
+            // The event thread runs before the join: events may come at once.
+            EventDispatcher.hold(this);
             try {
                 session = DeviceSession.join(this);
             } catch (TrovException | RuntimeException | Error e) {
-                dispatcher.close();
+                EventDispatcher.release(this);
                 LOG.log(System.Logger.Level.INFO, "Opening {0} failed: {1}", this, e.getMessage());
                 throw e;
             }
@@ -138,11 +162,10 @@ public abstract class TrovService implements AutoCloseable {
 
     /**
      * Closes the service: disables it if enabled, releases it if claimed by this object, and leaves
-     * the device, which the last close of the process closes. Events not yet delivered are dropped,
-     * except a power-off already reported; a listener running at that moment may still be running
-     * when this method returns. It never waits for a dispatcher thread, so it may be called from any
-     * listener. Closing a closed object, or one that the keyboard's power-off closed, does nothing
-     * native.
+     * the device, which the last close of the process closes. Events not yet delivered to it are
+     * dropped, a power-off among them; a listener running at that moment may still be running when
+     * this method returns. It never waits for the event thread, so it may be called from any listener.
+     * Closing a closed object, or one that the keyboard's power-off closed, does nothing native.
      */
     @Override
     public final void close() {
@@ -151,13 +174,20 @@ public abstract class TrovService implements AutoCloseable {
             if (current == null) {
                 return;
             }
-            epoch++;
-            try {
-                DeviceSession.leave(this, current);
-            } finally {
-                session = null;
+            boolean wasEnabled;
+            // At once, under the monitor that event routing holds: nothing is queued for this object
+            // from here on, and what was queued is dropped, whatever locks the native close waits for.
+            synchronized (current) {
+                wasEnabled = enabled;
                 enabled = false;
-                dispatcher.close();
+                session = null;
+                opening++;
+                epoch++;
+            }
+            try {
+                DeviceSession.leave(this, current, wasEnabled);
+            } finally {
+                EventDispatcher.release(this);
             }
             LOG.log(System.Logger.Level.DEBUG, current.ended() && current.endedByPowerOff()
                     ? "Closed {0}, which the keyboard''s power-off had closed already" : "Closed {0}", this);
@@ -194,10 +224,10 @@ public abstract class TrovService implements AutoCloseable {
         synchronized (lock) {
             DeviceSession current = openSession();
             boolean wasEnabled = enabled;
-            DeviceSession.release(this, current);
-            if (wasEnabled && !enabled) {
-                epoch++;
+            if (wasEnabled && kind.exclusive && current.isClaimer(this)) {
+                stopEvents(current);
             }
+            DeviceSession.release(this, current, wasEnabled);
             LOG.log(System.Logger.Level.DEBUG, "Released {0}", this);
         }
     }
@@ -228,10 +258,22 @@ public abstract class TrovService implements AutoCloseable {
                 return;
             }
             if (!enable) {
-                epoch++;
+                stopEvents(current);
             }
             DeviceSession.enable(this, current, enable);
             LOG.log(System.Logger.Level.DEBUG, enable ? "Enabled {0}" : "Disabled {0}", this);
+        }
+    }
+
+    /**
+     * Marks this object disabled at once, under the monitor that event routing holds, so that no key,
+     * swipe or keylock position is queued for it from here on and none queued reaches it; the native
+     * disable follows.
+     */
+    private void stopEvents(DeviceSession current) {
+        synchronized (current) {
+            enabled = false;
+            epoch++;
         }
     }
 
@@ -306,29 +348,48 @@ public abstract class TrovService implements AutoCloseable {
     }
 
     /**
-     * Queues a data event for {@code listeners}; it is delivered unless this object is closed or
-     * disabled before. Called by DeviceSession on the library's threads: never waits for a listener.
+     * The keyboard's power state as this object last heard it: {@link TrovConst#SUE_POWER_ONLINE}
+     * while the keyboard is there, {@link TrovConst#SUE_POWER_OFF} while it is away (for up to 10
+     * seconds), {@link TrovConst#SUE_POWER_OFF_OFFLINE} after the power-off that closed the object;
+     * 0 when the object was closed by {@link #close()} or never opened. Never waits.
      */
-    final <L, E> void postData(List<L> listeners, E event, BiConsumer<L, E> call) {
-        int queuedAt = epoch;
-        dispatcher.submit(() -> {
-            if (epoch == queuedAt) {
-                EventDispatcher.deliver(listeners, event, call);
-            }
-        });
+    final int powerState() {
+        DeviceSession current = session;
+        return current == null ? 0 : current.powerState();
     }
 
-    /** Queues a status update for the status listeners; always delivered. */
-    final void postStatus(int status) {
-        StatusUpdateEvent event = new StatusUpdateEvent(status);
-        dispatcher.submit(() -> EventDispatcher.deliver(statusListeners, event,
-                StatusUpdateListener::statusUpdateOccurred));
+    /**
+     * Hands a queued event to this object's listeners, on the event thread, unless the object was
+     * closed or opened again since it was queued, or disabled since for an event that needs an
+     * enabled object. The one step where every event meets its object.
+     */
+    void deliver(QueuedEvent queued) {
+        if (queued.opening != opening || (queued.enabledOnly && queued.epoch != epoch)) {
+            return;
+        }
+        TrovEvent event = queued.event;
+        if (event instanceof StatusUpdateEvent) {
+            EventDispatcher.deliver(statusListeners, (StatusUpdateEvent) event, StatusUpdateListener::statusUpdateOccurred);
+        } else {
+            deliverData(event);
+        }
     }
 
-    /** The keyboard's power-off closed this object: the 2004 is its last event, then its thread ends. */
+    /** Calls the data listeners of the concrete service with {@code event}; on the event thread. */
+    void deliverData(TrovEvent event) {
+    }
+
+    /**
+     * Called as a key, swipe or keylock position is queued for this enabled object (not for power
+     * states), on a library thread under the session's monitor: for state that a query must show at
+     * once (the keylock position). Must not block.
+     */
+    void routed(TrovEvent event) {
+    }
+
+    /** The keyboard's power-off closed this object: the 2004 queued for it is its last event. */
     final void poweredOff() {
-        postStatus(TrovConst.SUE_POWER_OFF_OFFLINE);
-        dispatcher.close();
+        EventDispatcher.release(this);
     }
 
     /** The class and identity of this object, e.g. {@code TrovMSRService@1b6d3586}; used in log messages. */
@@ -337,8 +398,8 @@ public abstract class TrovService implements AutoCloseable {
         return getClass().getSimpleName() + "@" + Integer.toHexString(System.identityHashCode(this));
     }
 
-    /** The current dispatcher thread, or null when none runs; for tests and diagnostics. */
-    final Thread dispatcherThread() {
-        return dispatcher.thread();
+    /** The event thread, or null when none runs; for tests and diagnostics. */
+    static Thread dispatcherThread() {
+        return EventDispatcher.thread();
     }
 }

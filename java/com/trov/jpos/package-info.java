@@ -18,7 +18,9 @@
  * {@link com.trov.jpos.ServiceState#ENABLED} and back). The keylock may be enabled without a claim;
  * the other three are exclusive and must be claimed first. Several objects of one service may be
  * open at once; keylock positions reach every enabled keylock object, the other services' events the
- * object that claimed and enabled the service. When the keyboard reports power-off
+ * object that claimed and enabled the service. Every open object hears the keyboard go away
+ * ({@link com.trov.jpos.TrovConst#SUE_POWER_OFF}) and come back
+ * ({@link com.trov.jpos.TrovConst#SUE_POWER_ONLINE}). When the keyboard reports power-off
  * ({@link com.trov.jpos.TrovConst#SUE_POWER_OFF_OFFLINE}), the native library shuts every service
  * down, and every open object of every service becomes closed and hears the power-off.
  *
@@ -27,17 +29,18 @@
  * three steps:
  * <ol>
  *   <li>native threads of the library call a method of an internal object of the service class,
- *       which builds an immutable event object and queues it for the objects it concerns, without
- *       waiting for any listener;</li>
- *   <li>one Java daemon thread per service object, named {@code TrovJPOS-<service>-events}, takes
- *       that object's events from its queue in order, across all its openings;</li>
- *   <li>and calls the application's listeners with them. A slow listener delays later events of its
- *       object but never stalls the device; an exception from a listener is logged as a warning
+ *       which builds an immutable event object and queues it, with the process's next sequence
+ *       number and its decode time, for the objects it concerns, without waiting for any listener;</li>
+ *   <li>one Java daemon thread for the whole process, named {@code TrovJPOS-events}, takes the
+ *       events from that one queue in the order the library decoded them, across services;</li>
+ *   <li>and calls the application's listeners with them. A slow listener delays every later event of
+ *       the process but never stalls the device; an exception from a listener is logged as a warning
  *       (logger {@code com.trov.jpos}) and handed to the default uncaught exception handler when
  *       there is one, and later events are still delivered.</li>
  * </ol>
- * {@code close()} drops the events not yet delivered to its object (a power-off already reported is
- * still delivered) and never waits for a dispatcher thread.
+ * Once {@code close()} has begun, no event reaches its object, also none queued before; once
+ * {@code setDeviceEnabled(false)} has begun, no key, swipe or keylock position. Neither waits for the
+ * event thread.
  *
  * <h2>Logging</h2>
  * The classes log through {@link java.lang.System.Logger} under the name {@code com.trov.jpos}:

@@ -80,7 +80,7 @@ public final class IdleCostBench {
         started.keySet().removeAll(before.keySet());
         // The JVM starts and ends compiler threads as it likes; they are not the opening's.
         started.keySet().removeIf(tid -> name(tid).startsWith("C1 ") || name(tid).startsWith("C2 "));
-        System.out.printf("threads started by the opening (library and dispatchers): %d%n", started.size());
+        System.out.printf("threads started by the opening (library and the event thread): %d%n", started.size());
 
         report("idle CPU of those threads", cpuOf(started.keySet(), idleSeconds * 1000L), idleSeconds);
         SimKeyboard.unplug(NODE);

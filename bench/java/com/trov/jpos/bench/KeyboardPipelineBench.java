@@ -15,7 +15,7 @@ import java.util.concurrent.locks.LockSupport;
 /**
  * Latency and throughput of the key input pipeline against the simulated keyboard:
  * simulated device → reader thread → FIFO → decoder thread → {@code keyboardDataEvent} (JNI upcall) →
- * dispatcher thread → application listener.
+ * event thread → application listener.
  *
  * <p>Run with {@code libtrovsim.so} preloaded, {@code libTrovJPOS.so} and {@code libtrovbench.so} on
  * {@code java.library.path}, in a scratch working directory (the library makes its FIFO there). Options
@@ -68,8 +68,8 @@ public final class KeyboardPipelineBench {
     }
 
     /**
-     * The application listener: notes the arrival time and key of each event on the dispatcher thread.
-     * Only the dispatcher thread writes; {@link #count} publishes what it wrote.
+     * The application listener: notes the arrival time and key of each event on the event thread.
+     * Only the event thread writes; {@link #count} publishes what it wrote.
      */
     static final class Arrivals implements KeyboardDataListener {
         private long[] times = new long[0];
@@ -254,7 +254,7 @@ public final class KeyboardPipelineBench {
             row("-> decoder thread attached (NewLocalRef)", toAttached);
             row("-> keyboardDataEvent entered (native thread)", toEntered);
             row("-> keyboardDataEvent returned", toReturned);
-            row("-> application listener (dispatcher thread)", toListener);
+            row("-> application listener (event thread)", toListener);
             say("Steps:");
             header();
             if (marked) {
@@ -264,7 +264,7 @@ public final class KeyboardPipelineBench {
             row("keyboardDataEvent, entry to return", inMethod);
             row("keyboardDataEvent entered -> app. listener", dispatch);
         } else {
-            row("-> application listener (dispatcher thread)", toListener);
+            row("-> application listener (event thread)", toListener);
             say("(the probe recorded %d of %d upcalls; native-thread figures left out)", recorded, total);
         }
     }

@@ -12,6 +12,19 @@ import java.nio.charset.StandardCharsets;
  *
  * <p>The methods mirror the C control API one to one and are thread-safe. Methods returning {@code int}
  * return 0 on success and -1 on a bad argument unless stated otherwise. For tests and demonstrations only.
+ *
+ * <p>Key codes. A key code is a byte the keyboard's protocol does not reserve: 0x01 to 0xFF except the
+ * frame markers 0x81, 0x82, 0x83 (track starts), 0x84 (keylock start), 0x86 (TCO reply start), 0x91,
+ * 0x92, 0x93 (track ends), 0x94 (keylock end), 0x96 (TCO reply end), the extended prefix 0xE0 and the
+ * release prefix 0xFE; 0x00 is never sent. {@link #isReservedKeyCode(int)} tells them apart; the key
+ * methods refuse a reserved code with an {@link IllegalArgumentException}, since sent as a key it
+ * would open a frame (and every later key would vanish into it) or prefix the next key.
+ * {@link #sendRaw(int, byte[])} sends any bytes as they are.
+ *
+ * <p>Taking input. The simulated driver, like the real one, holds only so much input for the reader:
+ * a send while it is full, or while nobody has the node open, is not taken and returns 0. A burst
+ * that does not check every result loses input; the {@code ...AndWait} methods retry until the
+ * keyboard took the input or the time is up.
  */
 public final class SimKeyboard {
     /** Number of nodes, numbered 0 to 15. */
@@ -217,9 +230,10 @@ public final class SimKeyboard {
      * Sends a key press: [0xE0] key.
      *
      * @param node 0 to 15
-     * @param key scan code 0 to 255
+     * @param key key code: 0x01 to 0xFF, not reserved ({@link #isReservedKeyCode(int)})
      * @param extended non-zero for the 0xE0 prefix
-     * @return the number of bytes queued, or -1
+     * @return the number of bytes queued, 0 when not taken, or -1 for a bad node or a key out of range
+     * @throws IllegalArgumentException when the protocol reserves {@code key}; the message names it
      */
     public static native int pressKey(int node, int key, int extended);
 
@@ -227,9 +241,10 @@ public final class SimKeyboard {
      * Sends a key release: 0xFE [0xE0] key.
      *
      * @param node 0 to 15
-     * @param key scan code 0 to 255
+     * @param key key code: 0x01 to 0xFF, not reserved ({@link #isReservedKeyCode(int)})
      * @param extended non-zero for the 0xE0 prefix
-     * @return the number of bytes queued, or -1
+     * @return the number of bytes queued, 0 when not taken, or -1 for a bad node or a key out of range
+     * @throws IllegalArgumentException when the protocol reserves {@code key}; the message names it
      */
     public static native int releaseKey(int node, int key, int extended);
 
@@ -316,6 +331,80 @@ public final class SimKeyboard {
     public static native int openHandles(int node);
 
     // Conveniences.
+
+    /**
+     * Tells whether the keyboard's protocol reserves a byte, so that it cannot be a key code: 0x00,
+     * the frame markers 0x81 to 0x84, 0x86, 0x91 to 0x94 and 0x96, the extended prefix 0xE0 and the
+     * release prefix 0xFE.
+     *
+     * @param code the byte value, 0 to 255
+     * @return whether it is reserved; false for any other value, also outside 0 to 255
+     */
+    public static boolean isReservedKeyCode(int code) {
+        switch (code) {
+            case 0x00, 0x81, 0x82, 0x83, 0x84, 0x86, 0x91, 0x92, 0x93, 0x94, 0x96, 0xE0, 0xFE:
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    /**
+     * Sends a key press and, while the keyboard does not take it (driver buffer full, or nobody has
+     * the node open, as during a reopen), tries again until it is taken or {@code timeoutMs} passed.
+     *
+     * @param node 0 to 15
+     * @param key key code, not reserved
+     * @param extended true for the 0xE0 prefix
+     * @param timeoutMs longest wait
+     * @return the number of bytes queued, 0 when not taken in time, or -1
+     * @throws IllegalArgumentException when the protocol reserves {@code key}
+     */
+    public static int pressKeyAndWait(int node, int key, boolean extended, int timeoutMs) {
+        return untilTaken(() -> pressKey(node, key, extended ? 1 : 0), timeoutMs);
+    }
+
+    /**
+     * Sends a key release, retrying as {@link #pressKeyAndWait(int, int, boolean, int)} does.
+     *
+     * @param node 0 to 15
+     * @param key key code, not reserved
+     * @param extended true for the 0xE0 prefix
+     * @param timeoutMs longest wait
+     * @return the number of bytes queued, 0 when not taken in time, or -1
+     * @throws IllegalArgumentException when the protocol reserves {@code key}
+     */
+    public static int releaseKeyAndWait(int node, int key, boolean extended, int timeoutMs) {
+        return untilTaken(() -> releaseKey(node, key, extended ? 1 : 0), timeoutMs);
+    }
+
+    /**
+     * Turns the keylock, retrying as {@link #pressKeyAndWait(int, int, boolean, int)} does.
+     *
+     * @param node 0 to 15
+     * @param digit 0 to 9
+     * @param timeoutMs longest wait
+     * @return the number of bytes queued, 0 when not taken in time, or -1
+     */
+    public static int turnKeylockAndWait(int node, int digit, int timeoutMs) {
+        return untilTaken(() -> turnKeylock(node, digit), timeoutMs);
+    }
+
+    private static int untilTaken(java.util.function.IntSupplier send, int timeoutMs) {
+        long deadline = System.nanoTime() + timeoutMs * 1_000_000L;
+        while (true) {
+            int queued = send.getAsInt();
+            if (queued != 0 || System.nanoTime() - deadline >= 0) {
+                return queued;
+            }
+            try {
+                Thread.sleep(1);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+                return 0;
+            }
+        }
+    }
 
     /**
      * Makes a node the keyboard.

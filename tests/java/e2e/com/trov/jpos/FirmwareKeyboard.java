@@ -72,13 +72,8 @@ final class FirmwareKeyboard implements KeyboardControl {
     }
 
     @Override
-    public void press(int key, boolean extended) {
-        run(String.format("press %02x%s", key & 0xFF, extended ? " ext" : ""));
-    }
-
-    @Override
-    public void release(int key, boolean extended) {
-        run(String.format("release %02x%s", key & 0xFF, extended ? " ext" : ""));
+    public void key(int key, boolean extended, boolean release) {
+        run(String.format("%s %02x%s", release ? "release" : "press", key & 0xFF, extended ? " ext" : ""));
     }
 
     @Override

@@ -36,9 +36,8 @@ interface KeyboardControl {
     /** A silent keyboard answers nothing, but still records what it receives. */
     void setSilent(boolean silent);
 
-    void press(int key, boolean extended);
-
-    void release(int key, boolean extended);
+    /** A key going down, or up when {@code release}; returns once the keyboard took it. */
+    void key(int key, boolean extended, boolean release);
 
     /** Sets the keylock position and sends its frame. */
     void turnKeylock(int digit);
@@ -67,12 +66,20 @@ interface KeyboardControl {
     /** Returns once the power-status poller, if it runs, has tested the keyboard's presence {@code polls} more times. */
     void awaitPolls(int polls) throws InterruptedException;
 
+    default void press(int key, boolean extended) {
+        key(key, extended, false);
+    }
+
+    default void release(int key, boolean extended) {
+        key(key, extended, true);
+    }
+
     default void press(int key) {
-        press(key, false);
+        key(key, false, false);
     }
 
     default void release(int key) {
-        release(key, false);
+        key(key, false, true);
     }
 
     default void swipe(String track1, String track2, String track3) {

@@ -35,15 +35,14 @@ class KeyboardEventsTest extends KeyboardFixture {
         assertEquals(List.of(new KeyboardDataEvent(0x41, down), new KeyboardDataEvent(0x41, up),
                 new KeyboardDataEvent(200, down), new KeyboardDataEvent(200, up), new KeyboardDataEvent(0xA0, down),
                 new KeyboardDataEvent(0x42, down), new KeyboardDataEvent(0x43, down)), keys.next(7, EVENT_WAIT_MS));
-        assertEquals(keyboard.dispatcherThread(), threads.next(EVENT_WAIT_MS), "delivered on the dispatcher thread");
+        assertEquals(TrovService.dispatcherThread(), threads.next(EVENT_WAIT_MS), "delivered on the event thread");
     }
 
     @Test
     void keylockPositionsCountFromOneAndEnablingAsksForTheCurrentOne() throws Exception {
         KEYBOARD.setKeylock(3);
         TrovKeylockService keylock = keylock();
-        Recorder<Integer> positions = new Recorder<>();
-        keylock.addStatusUpdateListener(e -> positions.add(e.getStatus()));
+        Recorder<Integer> positions = Recorder.statusesOf(keylock);
         keylock.open();
         keylock.setDeviceEnabled(true);  // shared: no claim needed
 
@@ -68,8 +67,7 @@ class KeyboardEventsTest extends KeyboardFixture {
         earlier.close();
 
         TrovPOSKeyboardService keyboard = keyboard();
-        Recorder<Integer> statuses = new Recorder<>();
-        keyboard.addStatusUpdateListener(e -> statuses.add(e.getStatus()));
+        Recorder<Integer> statuses = Recorder.statusesOf(keyboard);
         ready(keyboard);
         assertEquals(TrovConst.SUE_POWER_ONLINE, statuses.next(EVENT_WAIT_MS));
 

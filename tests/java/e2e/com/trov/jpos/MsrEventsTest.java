@@ -15,8 +15,7 @@ class MsrEventsTest extends KeyboardFixture {
     @Test
     void threeTracksArriveWholeAnEmptyOneEmptyAndA255ByteOneWhole() throws Exception {
         TrovMSRService msr = msr();
-        Recorder<MsrDataEvent> swipes = new Recorder<>();
-        msr.addDataListener(swipes::add);
+        Recorder<MsrDataEvent> swipes = Recorder.swipesOf(msr);
         ready(msr);
 
         byte[] track2 = "4111111111111111=2512101".getBytes(StandardCharsets.US_ASCII);
@@ -37,13 +36,11 @@ class MsrEventsTest extends KeyboardFixture {
     @Test
     void aSwipeWhileDisabledDeliversNothing() throws Exception {
         TrovMSRService msr = msr();
-        Recorder<MsrDataEvent> swipes = new Recorder<>();
-        msr.addDataListener(swipes::add);
+        Recorder<MsrDataEvent> swipes = Recorder.swipesOf(msr);
         msr.open();
         msr.claim();
         TrovKeylockService keylock = keylock();
-        Recorder<Integer> positions = new Recorder<>();
-        keylock.addStatusUpdateListener(e -> positions.add(e.getStatus()));
+        Recorder<Integer> positions = Recorder.statusesOf(keylock);
         keylock.open();
         keylock.setDeviceEnabled(true);
         positions.next(EVENT_WAIT_MS);
@@ -62,7 +59,7 @@ class MsrEventsTest extends KeyboardFixture {
 
     /**
      * The listener method gets each track as its bytes and one terminating 0 byte, an empty track as a
-     * single 0 byte; the outage's report of emptied tracks likewise.
+     * single 0 byte; a swipe of three empty tracks likewise.
      */
     @Test
     void theListenerMethodGetsEachTrackWithOneTerminatingZeroByteOnTheSimulator() throws Exception {

@@ -54,8 +54,7 @@ public final class NativeTrackProbe {
 
         SimKeyboard.swipe(0, TRACK1, null, filledTrack());
         print();
-        SimKeyboard.unplug(0);
-        SimKeyboard.replug(0, 300);
+        SimKeyboard.swipe(0, (byte[]) null, null, null);
         print();
         type.getMethod("CloseMSR").invoke(msr);
         System.out.println("handles " + SimKeyboard.openHandles(0));

@@ -34,6 +34,27 @@ final class Recorder<T> {
         return items;
     }
 
+    /** A recorder of the status updates {@code service} hears. */
+    static Recorder<Integer> statusesOf(TrovService service) {
+        Recorder<Integer> heard = new Recorder<>();
+        service.addStatusUpdateListener(e -> heard.add(e.getStatus()));
+        return heard;
+    }
+
+    /** A recorder of the key events {@code keyboard} hears. */
+    static Recorder<KeyboardDataEvent> keysOf(TrovPOSKeyboardService keyboard) {
+        Recorder<KeyboardDataEvent> heard = new Recorder<>();
+        keyboard.addDataListener(heard::add);
+        return heard;
+    }
+
+    /** A recorder of the swipes {@code msr} hears. */
+    static Recorder<MsrDataEvent> swipesOf(TrovMSRService msr) {
+        Recorder<MsrDataEvent> heard = new Recorder<>();
+        msr.addDataListener(heard::add);
+        return heard;
+    }
+
     /** Everything received so far, taken or not. */
     List<T> all() {
         return List.copyOf(all);

@@ -76,8 +76,7 @@ class SeveralObjectsTest extends KeyboardFixture {
     @Test
     void oneKeyboardObjectHoldsTheClaimWhileOthersComeAndGo() throws Exception {
         TrovPOSKeyboardService till = keyboard();
-        Recorder<KeyboardDataEvent> keys = new Recorder<>();
-        till.addDataListener(keys::add);
+        Recorder<KeyboardDataEvent> keys = Recorder.keysOf(till);
         ready(till);
         TrovPOSKeyboardService passing = keyboard();
         passing.open();

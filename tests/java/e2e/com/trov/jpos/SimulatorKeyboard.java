@@ -37,18 +37,15 @@ final class SimulatorKeyboard implements KeyboardControl {
     }
 
     @Override
-    public void press(int key, boolean extended) {
-        SimKeyboard.pressKey(NODE, key, extended);
-    }
-
-    @Override
-    public void release(int key, boolean extended) {
-        SimKeyboard.releaseKey(NODE, key, extended);
+    public void key(int key, boolean extended, boolean release) {
+        int taken = release ? SimKeyboard.releaseKeyAndWait(NODE, key, extended, WAIT_MS)
+                : SimKeyboard.pressKeyAndWait(NODE, key, extended, WAIT_MS);
+        assertTrue(taken > 0, "the keyboard did not take key " + key);
     }
 
     @Override
     public void turnKeylock(int digit) {
-        SimKeyboard.turnKeylock(NODE, digit);
+        assertTrue(SimKeyboard.turnKeylockAndWait(NODE, digit, WAIT_MS) > 0, "the keyboard did not take the turn");
     }
 
     @Override

@@ -14,6 +14,10 @@ final class StandInNativeLayer implements NativeLayer {
     private final boolean[] claimed = new boolean[ServiceKind.values().length];
     private final TrovPOSKeyboardService keyboardEndpoint = new TrovPOSKeyboardService();
     private final TrovKeylockService keylockEndpoint = new TrovKeylockService();
+    private final TrovMSRService msrEndpoint = new TrovMSRService();
+    /** The next native disable throws this, once. */
+    final java.util.concurrent.atomic.AtomicReference<RuntimeException> nextDisableThrows =
+            new java.util.concurrent.atomic.AtomicReference<>();
     private boolean deviceOpen;
     /** What the next opens return; anything but 0 opens nothing, as when no keyboard is found. */
     volatile int openResult;
@@ -61,6 +65,10 @@ final class StandInNativeLayer implements NativeLayer {
 
     @Override
     public synchronized void enable(ServiceKind kind, boolean enable) {
+        RuntimeException failure = enable ? null : nextDisableThrows.getAndSet(null);
+        if (failure != null) {
+            throw failure;
+        }
     }
 
     @Override
@@ -108,5 +116,10 @@ final class StandInNativeLayer implements NativeLayer {
 
     void keylock(int position) {
         keylockEndpoint.keylockStatusUpdateEvent(position);
+    }
+
+    /** A swipe with track 1 "A" and two empty tracks, as the library passes it. */
+    void swipe() {
+        msrEndpoint.msrDataEvent(new byte[] {'A', 0}, new byte[] {0}, new byte[] {0});
     }
 }

@@ -17,7 +17,7 @@ class TillOutageTest extends KeyboardFixture {
         TrovKeylockService looker = keylock();
         TrovMSRService msr = msr();
         List<TrovService> stale = List.of(keylock, looker, msr);
-        List<Recorder<Integer>> heard = stale.stream().map(TillOutageTest::statuses).toList();
+        List<Recorder<Integer>> heard = stale.stream().map(Recorder::statusesOf).toList();
         keylock.open();
         keylock.setDeviceEnabled(true);
         looker.open();
@@ -31,13 +31,12 @@ class TillOutageTest extends KeyboardFixture {
         for (TrovService service : stale) {
             assertEquals(ServiceState.CLOSED, service.getState());
         }
-        awaitTrue(() -> stale.stream().allMatch(s -> s.dispatcherThread() == null), EVENT_WAIT_MS,
-                "the closed objects' threads to end");
+        awaitTrue(() -> TrovService.dispatcherThread() == null, EVENT_WAIT_MS,
+                "the event thread to end once every object is closed");
 
         KEYBOARD.replug();
         TrovMSRService nextMsr = msr();
-        Recorder<MsrDataEvent> swipes = new Recorder<>();
-        nextMsr.addDataListener(swipes::add);
+        Recorder<MsrDataEvent> swipes = Recorder.swipesOf(nextMsr);
         ready(nextMsr);
         TrovKeylockService nextKeylock = keylock();
         nextKeylock.open();
@@ -49,11 +48,5 @@ class TillOutageTest extends KeyboardFixture {
         KEYBOARD.swipe("AFTER", null, null);
         assertArrayEquals("AFTER".getBytes(StandardCharsets.US_ASCII), swipes.next(EVENT_WAIT_MS).getTrack1());
         assertEquals(ServiceState.IDLE, nextKeylock.getState());
-    }
-
-    private static Recorder<Integer> statuses(TrovService service) {
-        Recorder<Integer> heard = new Recorder<>();
-        service.addStatusUpdateListener(e -> heard.add(e.getStatus()));
-        return heard;
     }
 }

@@ -87,8 +87,7 @@ class WritesAndGatesTest extends KeyboardFixture {
         keyboard.addStatusUpdateListener(e -> statuses.add(e.getStatus()));
         keyboard.addDataListener(keys::add);
         TrovKeylockService keylock = keylock();
-        Recorder<Integer> positions = new Recorder<>();
-        keylock.addStatusUpdateListener(e -> positions.add(e.getStatus()));
+        Recorder<Integer> positions = Recorder.statusesOf(keylock);
         keyboard.open();
         keylock.open();
         keylock.setDeviceEnabled(true);

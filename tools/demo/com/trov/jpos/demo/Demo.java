@@ -27,8 +27,8 @@ public final class Demo {
     private static final int NODE = 0;
     private static final long WAIT_MS = 5000;
 
-    // What the listeners saw, one queue per kind of event: events of different services come on different
-    // dispatcher threads, so only within one queue is their order fixed.
+    // What the listeners saw, one queue per kind of event. All events of the process come in one order on
+    // one event thread; the queues only keep the demo's checks short.
     private static final LinkedBlockingQueue<String> KEYLOCK = new LinkedBlockingQueue<>();
     private static final LinkedBlockingQueue<String> POWER = new LinkedBlockingQueue<>();
     private static final LinkedBlockingQueue<String> KEYS = new LinkedBlockingQueue<>();
@@ -51,7 +51,7 @@ public final class Demo {
         List<TrovService> services = List.of(keylock, keyboard, msr, tone);
         keylock.addStatusUpdateListener(e -> {
             // The keylock's listeners hear the keyboard's power states too; the keyboard's listener shows them.
-            if (e.getStatus() != TrovConst.SUE_POWER_ONLINE && e.getStatus() != TrovConst.SUE_POWER_OFF_OFFLINE) {
+            if (e.getStatus() < TrovConst.SUE_POWER_ONLINE) {
                 KEYLOCK.add("keylock at position " + e.getStatus());
             }
         });
@@ -99,15 +99,18 @@ public final class Demo {
             int tco = keyboard.readTco(0x01);
             say("TCO value 1 read: " + tco + " (query " + hex(SimKeyboard.received(NODE)) + ", reply \"1F\")");
 
-            say("The keyboard is unplugged and comes back after 500 ms:");
+            say("The keyboard is unplugged, its key turned to digit 5 meanwhile, and it comes back after 500 ms:");
             SimKeyboard.unplug(NODE);
+            expect(POWER, "keyboard power status 2002 (off)");
+            SimKeyboard.setKeylock(NODE, 5);
             SimKeyboard.replug(NODE, 500);
-            expect(CARDS, "card swiped: [] [] []");
-            SimKeyboard.pressKey(NODE, 0x42);
+            expect(POWER, "keyboard power status 2001 (online)");
+            expect(KEYLOCK, "keylock at position 6");  // asked for again once the keyboard is back
+            SimKeyboard.pressKeyAndWait(NODE, 0x42, false, (int) WAIT_MS);
             expect(KEYS, "key 66 down");
             awaitPresenceTests(2);
-            say("  power status events meanwhile: " + (POWER.isEmpty() ? "none" : POWER)
-                    + "; further card events: " + (CARDS.isEmpty() ? "none" : CARDS));
+            say("  further power status events: " + (POWER.isEmpty() ? "none" : POWER)
+                    + "; card events: " + (CARDS.isEmpty() ? "none" : CARDS));
             say("  the services stay " + states(services));
         } finally {
             for (TrovService service : services) {
@@ -142,6 +145,7 @@ public final class Demo {
 
     private static String power(int status) {
         return status + (status == TrovConst.SUE_POWER_ONLINE ? " (online)"
+                : status == TrovConst.SUE_POWER_OFF ? " (off)"
                 : status == TrovConst.SUE_POWER_OFF_OFFLINE ? " (off/offline)" : "");
     }
 

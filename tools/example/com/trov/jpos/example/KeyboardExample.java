@@ -66,8 +66,8 @@ public final class KeyboardExample {
         TrovKeylockService keylock = new TrovKeylockService();
         TrovPOSKeyboardService keyboard = new TrovPOSKeyboardService();
 
-        // Listeners run on the services' dispatcher threads, one event at a time. Add them before
-        // open(): events may come as soon as the device is open.
+        // Listeners run on the process's one event thread, one event at a time, in the order the keyboard
+        // sent them. Add them before open(): events may come as soon as the device is open.
         keylock.addStatusUpdateListener(KeyboardExample::printPosition);
         keyboard.addDataListener(KeyboardExample::printKey);
         keyboard.addStatusUpdateListener(event -> {
@@ -75,6 +75,8 @@ public final class KeyboardExample {
                 // The library has already closed every service of the process.
                 System.out.println("keyboard power off: the services are closed");
                 stop.countDown();
+            } else if (event.getStatus() == TrovConst.SUE_POWER_OFF) {
+                System.out.println("keyboard away: the services wait 10 seconds for it");
             } else if (event.getStatus() == TrovConst.SUE_POWER_ONLINE) {
                 System.out.println("keyboard power on");
             }
@@ -114,7 +116,7 @@ public final class KeyboardExample {
     private static void printPosition(StatusUpdateEvent event) {
         // The keylock's status listeners get the keyboard's power states too; the keyboard's listener
         // reports those.
-        if (event.getStatus() == TrovConst.SUE_POWER_ONLINE || event.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
+        if (event.getStatus() >= TrovConst.SUE_POWER_ONLINE) {
             return;
         }
         System.out.println("keylock position " + event.getStatus());

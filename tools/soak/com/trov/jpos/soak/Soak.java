@@ -64,8 +64,8 @@ public final class Soak {
         failures = new Failures(tolerate.isEmpty() ? Set.of() : new HashSet<>(Arrays.asList(tolerate.split(","))));
         objects = new TrovService[4][perService];
         for (String name : new String[] {"opens", "closes", "calls", "trov-exceptions", "keys", "swipes",
-                "empty-swipes", "keylock", "power-online", "power-off", "short-outages", "long-outages",
-                "stimuli"}) {
+                "empty-swipes", "keylock", "power-online", "power-lost", "power-off", "short-outages",
+                "long-outages", "stimuli"}) {
             counters.put(name, new AtomicLong());
         }
     }
@@ -112,7 +112,7 @@ public final class Soak {
         if (s instanceof TrovKeylockService) {
             ((TrovKeylockService) s).addStatusUpdateListener(e -> {
                 // Every object also hears the keyboard's power states; the keyboard objects count them.
-                if (e.getStatus() == TrovConst.SUE_POWER_ONLINE || e.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
+                if (e.getStatus() >= TrovConst.SUE_POWER_ONLINE) {
                     return;
                 }
                 count("keylock");
@@ -129,6 +129,8 @@ public final class Soak {
             k.addStatusUpdateListener(e -> {
                 if (e.getStatus() == TrovConst.SUE_POWER_ONLINE) {
                     count("power-online");
+                } else if (e.getStatus() == TrovConst.SUE_POWER_OFF) {
+                    count("power-lost");
                 } else if (e.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
                     count("power-off");
                 } else {
@@ -435,7 +437,8 @@ public final class Soak {
     private void printSummary() {
         StringBuilder line = new StringBuilder("soak figures:");
         for (String name : new String[] {"opens", "closes", "calls", "trov-exceptions", "stimuli", "keys", "swipes",
-                "empty-swipes", "keylock", "power-online", "power-off", "short-outages", "long-outages"}) {
+                "empty-swipes", "keylock", "power-online", "power-lost", "power-off", "short-outages",
+                "long-outages"}) {
             line.append(' ').append(name).append('=').append(counters.get(name).get());
         }
         System.out.println(line);

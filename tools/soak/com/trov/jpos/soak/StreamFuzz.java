@@ -91,7 +91,8 @@ final class StreamFuzz {
             byte[][] tracks = {source.track(40), source.track(40), source.track(40)};
             int code = source.key();
             if (random.nextInt(100) < reconnect) {
-                // The reopen reports empty tracks; then the key comes first, with no marker before it.
+                // The outage is reported (2002, 2001, the keylock's position asked for again); then the key
+                // comes first, with no marker before it.
                 SimKeyboard.unplug(NODE);
                 SimKeyboard.replug(NODE, 100);
                 for (int i = 0; i < 100 && SimKeyboard.openHandles(NODE) == 0; ++i) {
@@ -102,7 +103,7 @@ final class StreamFuzz {
             } else {
                 send(new Stimulus.Bytes().swipe(tracks).key(code).toArray());
             }
-            // Exactly these two events come next (each on its own object's dispatcher thread).
+            // Exactly these two events come next.
             MsrDataEvent swipe = null;
             KeyboardDataEvent key = null;
             for (int i = 0; i < 2; ++i) {

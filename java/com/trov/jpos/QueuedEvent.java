@@ -1,0 +1,26 @@
+package com.trov.jpos;
+
+/**
+ * One event on its way to one object: what {@link EventDispatcher} queues and
+ * {@link TrovService#deliver(QueuedEvent)} hands over. It keeps the object's opening and epoch of the
+ * moment it was queued, so that an event of an ended opening, or one queued before a disable, never
+ * reaches a listener afterwards.
+ */
+final class QueuedEvent {
+    final TrovService target;
+    final TrovEvent event;
+    /** {@link TrovService#opening} when queued. */
+    final int opening;
+    /** {@link TrovService#epoch} when queued. */
+    final int epoch;
+    /** Whether the event needs an enabled object (keys, swipes, keylock positions); power states do not. */
+    final boolean enabledOnly;
+
+    QueuedEvent(TrovService target, TrovEvent event, int opening, int epoch, boolean enabledOnly) {
+        this.target = target;
+        this.event = event;
+        this.opening = opening;
+        this.epoch = epoch;
+        this.enabledOnly = enabledOnly;
+    }
+}

@@ -1,0 +1,83 @@
+package com.trov.jpos.demo;
+
+import com.trov.jpos.MsrDataEvent;
+import com.trov.jpos.TrovKeylockService;
+import com.trov.jpos.TrovMSRService;
+import com.trov.jpos.TrovPOSKeyboardService;
+import com.trov.jpos.TrovService;
+import com.trov.jpos.TrovToneIndicatorService;
+import java.awt.Window;
+import java.nio.charset.StandardCharsets;
+import java.time.LocalTime;
+import java.time.format.DateTimeFormatter;
+import java.util.List;
+
+/**
+ * A small till for the simulated keyboard's window: it opens, claims and enables the four services,
+ * prints every event it hears, and beeps (tone command 07 31 32) at each card swiped. It knows nothing
+ * of the simulator: run with {@code -Dtrov.sim.panel=true}, the window opens as the services load.
+ * It ends when the window is closed or Enter is pressed.
+ */
+public final class PanelTill {
+    private static final DateTimeFormatter CLOCK = DateTimeFormatter.ofPattern("HH:mm:ss.SSS");
+    private static final byte[] BEEP = {0x07, 0x31, 0x32};
+
+    private PanelTill() {
+    }
+
+    public static void main(String[] args) throws Exception {
+        TrovKeylockService keylock = new TrovKeylockService();
+        TrovPOSKeyboardService keyboard = new TrovPOSKeyboardService();
+        TrovMSRService msr = new TrovMSRService();
+        TrovToneIndicatorService tone = new TrovToneIndicatorService();
+        List<TrovService> services = List.of(keylock, keyboard, msr, tone);
+        keylock.addStatusUpdateListener(e -> hear("keylock status " + e.getStatus()));
+        keyboard.addStatusUpdateListener(e -> hear("keyboard status " + e.getStatus()));
+        keyboard.addDataListener(e -> hear(String.format("key 0x%02X %s", e.getKeyCode(), e.isKeyDown() ? "down" : "up")));
+        msr.addDataListener(e -> {
+            hear("card: track 1 [" + text(e.getTrack1()) + "] track 2 [" + text(e.getTrack2()) + "] track 3 ["
+                    + text(e.getTrack3()) + "]");
+            try {
+                tone.sound(BEEP);
+            } catch (Exception failed) {
+                hear("the beep failed: " + failed.getMessage());
+            }
+        });
+        try {
+            for (TrovService service : services) {
+                service.open();
+                service.claim();
+                service.setDeviceEnabled(true);
+            }
+            hear("the till is open; close the keyboard's window or press Enter to end");
+            awaitEnd();
+        } finally {
+            services.forEach(TrovService::close);
+        }
+        System.exit(0);  // the window's event thread would keep the JVM up
+    }
+
+    /** Waits until no window is showing any more (after one was shown) or a line is typed. */
+    private static void awaitEnd() throws Exception {
+        boolean shown = false;
+        while (System.in.available() == 0) {
+            boolean showing = false;
+            for (Window window : Window.getWindows()) {
+                showing |= window.isShowing();
+            }
+            if (shown && !showing) {
+                return;
+            }
+            shown |= showing;
+            Thread.sleep(200);
+        }
+    }
+
+    private static String text(byte[] track) {
+        return new String(track, StandardCharsets.ISO_8859_1);
+    }
+
+    private static void hear(String line) {
+        System.out.println(LocalTime.now().format(CLOCK) + "  the till heard: " + line);
+    }
+}
