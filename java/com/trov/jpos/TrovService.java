@@ -8,7 +8,7 @@ import java.util.function.IntSupplier;
  * What the four Trov POS services have in common: opening and closing, claiming and releasing,
  * enabling and disabling, power status events and the delivery of events.
  *
- * <p>The life of a service object is: {@link #open()}, {@link #claim()},
+ * <p>The life of a service object is: {@link #open()}, {@link #claim(int)},
  * {@link #setDeviceEnabled(boolean) setDeviceEnabled(true)}, use, then {@link #close()}, which
  * disables, releases and closes in one go. A closed object can be opened again.
  *
@@ -53,6 +53,16 @@ public abstract class TrovService implements AutoCloseable {
 
     final ServiceKind kind;
     final CopyOnWriteArrayList<StatusUpdateListener> statusListeners = new CopyOnWriteArrayList<>();
+    final CopyOnWriteArrayList<ErrorListener> errorListeners = new CopyOnWriteArrayList<>();
+
+    /** One per service kind and process: claim(timeout) waits on it, every release and close wakes it. */
+    private static final ClaimWait[] CLAIM_WAITS = new ClaimWait[ServiceKind.values().length];
+
+    static {
+        for (int i = 0; i < CLAIM_WAITS.length; ++i) {
+            CLAIM_WAITS[i] = new ClaimWait();
+        }
+    }
 
     /** The opening this object belongs to; null once closed by {@link #close()}. */
     private volatile DeviceSession session;
@@ -103,6 +113,28 @@ public abstract class TrovService implements AutoCloseable {
      */
     public void removeStatusUpdateListener(StatusUpdateListener listener) {
         statusListeners.remove(listener);
+    }
+
+    /**
+     * Adds a listener for error events: input errors of the POS keyboard and the MSR, failed
+     * asynchronous output of the tone indicator. The keylock raises none. Adding a listener that is
+     * already registered does nothing.
+     *
+     * @param listener the listener
+     * @throws NullPointerException when {@code listener} is null
+     */
+    public void addErrorListener(ErrorListener listener) {
+        errorListeners.addIfAbsent(Objects.requireNonNull(listener, "listener"));
+    }
+
+    /**
+     * Removes a listener added by {@link #addErrorListener(ErrorListener)}; does nothing when it is
+     * not registered.
+     *
+     * @param listener the listener
+     */
+    public void removeErrorListener(ErrorListener listener) {
+        errorListeners.remove(listener);
     }
 
     // Native operations of the concrete service.
@@ -188,6 +220,8 @@ public abstract class TrovService implements AutoCloseable {
                 DeviceSession.leave(this, current, wasEnabled);
             } finally {
                 EventDispatcher.release(this);
+                CLAIM_WAITS[kind.ordinal()].released();
+                ended();
             }
             LOG.log(System.Logger.Level.DEBUG, current.ended() && current.endedByPowerOff()
                     ? "Closed {0}, which the keyboard''s power-off had closed already" : "Closed {0}", this);
@@ -195,21 +229,43 @@ public abstract class TrovService implements AutoCloseable {
     }
 
     /**
-     * Claims the service for this object. Claiming a service this object already holds does nothing.
+     * Claims the service for this object, waiting up to {@code timeout} milliseconds for a claim held
+     * by another object, in this process or another, to be released. A release in this process ends
+     * the wait at once; one in another process is noticed within about 50 ms, since the claim table is
+     * shared memory that raises no event. Claiming a service this object already holds does nothing.
+     * The wait holds none of this object's locks, so another thread may close the object meanwhile,
+     * which ends the wait with {@link TrovConst#JPOS_E_CLOSED}.
      *
+     * @param timeout milliseconds to wait; {@link TrovConst#JPOS_FOREVER} (−1) for no limit, 0 to try once
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open;
-     *                       {@link TrovConst#JPOS_E_CLAIMED} when another object of this service, in
-     *                       this process or another, holds the claim
+     *                       {@link TrovConst#JPOS_E_ILLEGAL} for a timeout below −1;
+     *                       {@link TrovConst#JPOS_E_TIMEOUT} when the claim is still held elsewhere
+     *                       when the time runs out; {@link TrovConst#JPOS_E_FAILURE} when the waiting
+     *                       thread was interrupted
      */
-    public final void claim() throws TrovException {
+    public final void claim(int timeout) throws TrovException {
+        openSession();
+        try {
+            CLAIM_WAITS[kind.ordinal()].claim(timeout, this::tryClaim);
+        } catch (TrovException e) {
+            LOG.log(System.Logger.Level.DEBUG, "Claim of {0} refused: {1}", this, e.getMessage());
+            throw e;
+        }
+        LOG.log(System.Logger.Level.DEBUG, "Claimed {0}", this);
+    }
+
+    /** One attempt of {@link #claim(int)}: true when taken, false when held elsewhere. */
+    private boolean tryClaim() throws TrovException {
         synchronized (lock) {
             try {
                 DeviceSession.claim(this, openSession());
+                return true;
             } catch (TrovException e) {
-                LOG.log(System.Logger.Level.DEBUG, "Claim of {0} refused: {1}", this, e.getMessage());
+                if (e.getErrorCode() == TrovConst.JPOS_E_CLAIMED) {
+                    return false;
+                }
                 throw e;
             }
-            LOG.log(System.Logger.Level.DEBUG, "Claimed {0}", this);
         }
     }
 
@@ -230,6 +286,7 @@ public abstract class TrovService implements AutoCloseable {
             DeviceSession.release(this, current, wasEnabled);
             LOG.log(System.Logger.Level.DEBUG, "Released {0}", this);
         }
+        CLAIM_WAITS[kind.ordinal()].released();
     }
 
     /**
@@ -370,9 +427,63 @@ public abstract class TrovService implements AutoCloseable {
         TrovEvent event = queued.event;
         if (event instanceof StatusUpdateEvent) {
             EventDispatcher.deliver(statusListeners, (StatusUpdateEvent) event, StatusUpdateListener::statusUpdateOccurred);
+        } else if (event instanceof OutputCompleteEvent) {
+            deliverOutputComplete((OutputCompleteEvent) event);
+        } else if (event instanceof ErrorEvent) {
+            EventDispatcher.deliver(errorListeners, (ErrorEvent) event, ErrorListener::errorOccurred);
         } else {
             deliverData(event);
         }
+    }
+
+    /**
+     * Whether an asynchronous output of this object is under way: the BUSY state. The tone indicator
+     * overrides it. Never waits.
+     */
+    boolean outputBusy() {
+        return false;
+    }
+
+    /**
+     * Queues an output complete event for this object onto the process's ordered stream, from any
+     * thread; it reaches {@link #deliverOutputComplete} on the event thread (FreezeEvents holds it).
+     * Does nothing once the object is closed. Never blocks beyond the queue's lock.
+     */
+    final void postOutputComplete(int outputId) {
+        post(new OutputCompleteEvent(outputId));
+    }
+
+    /**
+     * Queues an error event with the output locus for this object onto the ordered stream, as
+     * {@link #postOutputComplete}; the error listeners get it (FreezeEvents holds it), and the
+     * application's answer is not acted on: the output is over.
+     */
+    final void postOutputError(int errorCode, int errorCodeExtended) {
+        post(new ErrorEvent(errorCode, errorCodeExtended, TrovConst.JPOS_EL_OUTPUT));
+    }
+
+    /** Queues an event that needs no enabled object for this object alone. */
+    private void post(TrovEvent event) {
+        DeviceSession current = session;
+        if (current == null || current.ended()) {
+            return;
+        }
+        synchronized (current) {
+            if (session == current && !current.ended()) {
+                EventDispatcher.queue(java.util.List.of(this), event, false);
+            }
+        }
+    }
+
+    /** Calls the output complete listeners of the concrete service; on the event thread. */
+    void deliverOutputComplete(OutputCompleteEvent event) {
+    }
+
+    /**
+     * The object was closed, by {@link #close()} (under its lock) or by the keyboard's power-off (on
+     * a library thread, under the session's monitor): ends waits on it. Must not block.
+     */
+    void ended() {
     }
 
     /** Calls the data listeners of the concrete service with {@code event}; on the event thread. */
@@ -390,6 +501,7 @@ public abstract class TrovService implements AutoCloseable {
     /** The keyboard's power-off closed this object: the 2004 queued for it is its last event. */
     final void poweredOff() {
         EventDispatcher.release(this);
+        ended();
     }
 
     /** The class and identity of this object, e.g. {@code TrovMSRService@1b6d3586}; used in log messages. */
@@ -402,4 +514,6 @@ public abstract class TrovService implements AutoCloseable {
     static Thread dispatcherThread() {
         return EventDispatcher.thread();
     }
+
+    // ---- Hooks for the keylock and the tone indicator ----
 }

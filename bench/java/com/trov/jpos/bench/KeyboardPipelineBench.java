@@ -135,7 +135,7 @@ public final class KeyboardPipelineBench {
         keyboard.addDataListener(arrivals);
         try {
             keyboard.open();
-            keyboard.claim();
+            keyboard.claim(0);
             keyboard.setDeviceEnabled(true);
             latency(options, arrivals);
             throughput(options, arrivals);

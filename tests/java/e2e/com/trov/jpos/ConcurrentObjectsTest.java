@@ -50,7 +50,7 @@ class ConcurrentObjectsTest extends StandInFixture {
                     Recorder<Integer> keylockHeard = Recorder.statusesOf(keylock);
                     Recorder<Integer> msrHeard = Recorder.statusesOf(msr);
                     keylock.open();
-                    keylock.claim();
+                    keylock.claim(0);
                     polled.set(keylock);
                     Thread powerOff = new Thread(stand::powerOffOnItsThread);
                     if (trial % 3 == 2) {
@@ -170,7 +170,7 @@ class ConcurrentObjectsTest extends StandInFixture {
 
     private static void claimAndEnable(TrovService service) {
         try {
-            service.claim();
+            service.claim(0);
             service.setDeviceEnabled(true);
         } catch (TrovException e) {
             throw new AssertionError(e);

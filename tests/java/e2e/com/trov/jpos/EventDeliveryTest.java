@@ -159,7 +159,7 @@ class EventDeliveryTest extends StandInFixture {
     }
 
     private static <S extends TrovService> S ready(S service) throws TrovException {
-        service.claim();
+        service.claim(0);
         service.setDeviceEnabled(true);
         return service;
     }

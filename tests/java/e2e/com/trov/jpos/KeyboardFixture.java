@@ -71,7 +71,7 @@ abstract class KeyboardFixture {
     /** Opens, claims and enables. */
     static <S extends TrovService> S ready(S service) throws TrovException {
         service.open();
-        service.claim();
+        service.claim(0);
         service.setDeviceEnabled(true);
         return service;
     }

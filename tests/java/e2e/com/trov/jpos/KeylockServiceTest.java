@@ -39,7 +39,7 @@ class KeylockServiceTest extends KeyboardFixture {
         service.open();
         assertTrue(ClaimSegment.exists(), "the first open creates the claim table");
         assertFalse(fifoExists(), "the library makes no file in the working directory");
-        service.claim();
+        service.claim(0);
         assertTrue(service.isKeylockClaimed(), "the claim reaches the shared table");
         service.setDeviceEnabled(true);
         assertArrayEquals(bytes(0xEF, 0x07), receivedAtLeast(2));
@@ -59,11 +59,11 @@ class KeylockServiceTest extends KeyboardFixture {
         first.open();
         second.open();
         assertEquals(1, KEYBOARD.openHandles(), "the device is opened once for both");
-        first.claim();
-        TrovException e = assertThrows(TrovException.class, second::claim);
-        assertEquals(TrovConst.JPOS_E_CLAIMED, e.getErrorCode());
+        first.claim(0);
+        TrovException e = assertThrows(TrovException.class, () -> second.claim(0));
+        assertEquals(TrovConst.JPOS_E_TIMEOUT, e.getErrorCode());
         first.release();
-        second.claim();
+        second.claim(0);
         assertTrue(second.isClaimed());
 
         first.close();

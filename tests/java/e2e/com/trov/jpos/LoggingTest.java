@@ -54,7 +54,7 @@ class LoggingTest {
                 throw new IllegalStateException("listener failure");
             });
             msr.open();
-            msr.claim();
+            msr.claim(0);
             msr.setDeviceEnabled(true);
             List<LogRecord> normal = records.all();
             stand.powerOffOnItsThread();

@@ -38,7 +38,7 @@ class MsrEventsTest extends KeyboardFixture {
         TrovMSRService msr = msr();
         Recorder<MsrDataEvent> swipes = Recorder.swipesOf(msr);
         msr.open();
-        msr.claim();
+        msr.claim(0);
         TrovKeylockService keylock = keylock();
         Recorder<Integer> positions = Recorder.statusesOf(keylock);
         keylock.open();

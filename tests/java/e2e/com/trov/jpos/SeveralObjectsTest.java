@@ -27,7 +27,7 @@ class SeveralObjectsTest extends KeyboardFixture {
         looker.addDataListener(lookerSwipes::add);
         ready(checkout);
         looker.open();
-        assertFailsWith(TrovConst.JPOS_E_CLAIMED, looker::claim);
+        assertFailsWith(TrovConst.JPOS_E_TIMEOUT, () -> looker.claim(0));
         assertFailsWith(TrovConst.JPOS_E_ILLEGAL, checkout::open);
         assertTrue(checkout.isClaimed());
         assertFalse(looker.isClaimed());
@@ -83,7 +83,7 @@ class SeveralObjectsTest extends KeyboardFixture {
         passing.close();
         TrovPOSKeyboardService intruder = keyboard();
         intruder.open();
-        assertFailsWith(TrovConst.JPOS_E_CLAIMED, intruder::claim);
+        assertFailsWith(TrovConst.JPOS_E_TIMEOUT, () -> intruder.claim(0));
         assertTrue(till.isClaimed());
         assertFalse(intruder.isClaimed());
         assertEquals(1, ClaimTableReader.at(KEYBOARD_CLAIM));
@@ -113,7 +113,7 @@ class SeveralObjectsTest extends KeyboardFixture {
         query.start();
         receivedAtLeast(6);  // the query went out; the wait for its reply begins
 
-        keyboard.claim();
+        keyboard.claim(0);
         keyboard.setDeviceEnabled(true);
         assertTrue(keyboard.isClaimed());
         assertEquals(ServiceState.ENABLED, keyboard.getState());

@@ -68,7 +68,7 @@ public final class Demo {
                     + ", claim table (System V key 100) present: " + claimTablePresent());
 
             for (TrovService service : services) {
-                service.claim();
+                service.claim(0);
                 service.setDeviceEnabled(true);
             }
             say("Claimed and enabled all four: " + states(services));

@@ -46,7 +46,7 @@ public final class PanelTill {
         try {
             for (TrovService service : services) {
                 service.open();
-                service.claim();
+                service.claim(0);
                 service.setDeviceEnabled(true);
             }
             hear("the till is open; close the keyboard's window or press Enter to end");

@@ -86,8 +86,8 @@ public final class KeyboardExample {
         try (keylock; keyboard) {
             keylock.open();
             keyboard.open();
-            keylock.claim();
-            keyboard.claim();
+            keylock.claim(0);
+            keyboard.claim(0);
             keyboard.setDeviceEnabled(true);
             // Enabling the keylock asks the keyboard for the key position: the first event follows.
             keylock.setDeviceEnabled(true);

@@ -119,8 +119,8 @@ final class DeliveryCheck {
         msr.addDataListener(this::onSwipe);
         keyboard.open();
         msr.open();
-        keyboard.claim();
-        msr.claim();
+        keyboard.claim(0);
+        msr.claim(0);
         keyboard.setDeviceEnabled(true);
         msr.setDeviceEnabled(true);
         System.out.printf("delivery: %d keys, %d swipes, %d bytes, seed %d, rates %s B/s (0: as fast as taken)%n",

@@ -178,7 +178,7 @@ public final class Soak {
 
     private static final Action[] ACTIONS = {
         new Action("open", 4, (s, sv, sl, r) -> { s.objects[sv][sl].open(); s.count("opens"); }),
-        new Action("claim", 3, (s, sv, sl, r) -> s.objects[sv][sl].claim()),
+        new Action("claim", 3, (s, sv, sl, r) -> s.objects[sv][sl].claim(0)),
         new Action("enable", 4, (s, sv, sl, r) -> s.objects[sv][sl].setDeviceEnabled(true)),
         new Action("disable", 1, (s, sv, sl, r) -> s.objects[sv][sl].setDeviceEnabled(false)),
         new Action("release", 1, (s, sv, sl, r) -> s.objects[sv][sl].release()),
@@ -381,7 +381,7 @@ public final class Soak {
             for (int service = 0; service < 4; ++service) {
                 once[service] = (TrovService) FACTORIES[service].get();
                 once[service].open();
-                once[service].claim();
+                once[service].claim(0);
                 once[service].setDeviceEnabled(true);
             }
             SimKeyboard.tapKey(NODE, 0x1C);

@@ -73,7 +73,7 @@ final class StreamFuzz {
         msr.addDataListener(events::add);
         for (TrovService s : new TrovService[] {keylock, keyboard, msr}) {
             s.open();
-            s.claim();
+            s.claim(0);
             s.setDeviceEnabled(true);
         }
         Random random = new Random(seed);

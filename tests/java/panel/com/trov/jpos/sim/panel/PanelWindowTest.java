@@ -60,7 +60,7 @@ class PanelWindowTest {
         try {
             for (TrovService service : services) {
                 service.open();
-                service.claim();
+                service.claim(0);
                 service.setDeviceEnabled(true);
             }
             await("keylock 1");  // digit 0 at plug-in
