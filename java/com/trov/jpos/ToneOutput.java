@@ -42,8 +42,7 @@ import java.util.function.BooleanSupplier;
  * {@link #clearOutput()} and {@link #close()} end them at once and never wait themselves; a tone
  * command being written at that moment (at most 16 bytes) is written to its end, and nothing more of
  * that output. The monitor serialises the queue and the state and is never held during a write; the
- * owner's {@link Events} run under it, so they must only hand the event on (to the dispatcher) and
- * take no lock of the service. Every method may be called from any thread.
+ * owner's {@link Events} run outside it, after the output's end. Every method may be called from any thread.
  */
 final class ToneOutput {
 
@@ -53,7 +52,11 @@ final class ToneOutput {
         void write(byte[] command) throws TrovException;
     }
 
-    /** What the owner hears; called on the worker thread under this object's monitor. */
+    /**
+     * What the owner hears; called on the worker thread, not under this object's monitor, so a
+     * {@link #clearOutput()} may come between the output's end and the call: the owner drops the
+     * events of outputs it cleared.
+     */
     interface Events {
 
         /** The output {@code outputId} has sounded all its cycles. */
@@ -265,16 +268,22 @@ final class ToneOutput {
                 } catch (RuntimeException e) {
                     failure = new TrovException(TrovConst.JPOS_E_FAILURE, "The tone write failed", e);
                 }
+                boolean tell;
                 synchronized (this) {
-                    if (current == output) {
+                    tell = current == output;
+                    if (tell) {
                         current = null;
                         if (failure != null) {
                             queue.clear();
-                            events.outputFailed(output.id, failure);
-                        } else if (done) {
-                            events.outputComplete(output.id);
                         }
                     }
+                }
+                // Outside the monitor: the owner queues the event under locks of its own, which a
+                // close may hold while it calls close() here.
+                if (tell && failure != null) {
+                    events.outputFailed(output.id, failure);
+                } else if (tell && done) {
+                    events.outputComplete(output.id);
                 }
             }
         } finally {
