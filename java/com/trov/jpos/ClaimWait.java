@@ -52,14 +52,14 @@ final class ClaimWait {
     /**
      * Takes the claim with {@code attempt}, waiting up to {@code timeout} milliseconds for it.
      *
-     * @param timeout milliseconds; {@link UposValues#FOREVER} for no limit, 0 to try once
-     * @throws TrovException {@link TrovConst#JPOS_E_ILLEGAL} for a timeout below {@link UposValues#FOREVER};
-     *                       {@link UposValues#JPOS_E_TIMEOUT} when the claim is still held elsewhere when
+     * @param timeout milliseconds; {@link TrovConst#JPOS_FOREVER} for no limit, 0 to try once
+     * @throws TrovException {@link TrovConst#JPOS_E_ILLEGAL} for a timeout below {@link TrovConst#JPOS_FOREVER};
+     *                       {@link TrovConst#JPOS_E_TIMEOUT} when the claim is still held elsewhere when
      *                       the time runs out; {@link TrovConst#JPOS_E_FAILURE} when the thread was
      *                       interrupted (its interrupt status is set again); whatever {@code attempt} throws
      */
     void claim(int timeout, Attempt attempt) throws TrovException {
-        if (timeout < UposValues.FOREVER) {
+        if (timeout < TrovConst.JPOS_FOREVER) {
             throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "Bad claim timeout: " + timeout + " ms");
         }
         long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(Math.max(timeout, 0));
@@ -72,12 +72,12 @@ final class ClaimWait {
                 return;
             }
             long left = deadline - System.nanoTime();
-            if (timeout != UposValues.FOREVER && left <= 0) {
-                throw new TrovException(UposValues.JPOS_E_TIMEOUT,
+            if (timeout != TrovConst.JPOS_FOREVER && left <= 0) {
+                throw new TrovException(TrovConst.JPOS_E_TIMEOUT,
                         "The claim is held elsewhere and was not released within " + timeout + " ms");
             }
             long pause = TimeUnit.MILLISECONDS.toNanos(pollMillis);
-            if (timeout != UposValues.FOREVER) {
+            if (timeout != TrovConst.JPOS_FOREVER) {
                 pause = Math.min(pause, left);
             }
             try {

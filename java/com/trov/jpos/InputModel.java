@@ -75,7 +75,7 @@ final class InputModel<D> {
 
         /**
          * Calls the error listeners with an input error and returns the response they left:
-         * {@link UposValues#JPOS_ER_CLEAR} unless a listener changed it.
+         * {@link TrovConst#JPOS_ER_CLEAR} unless a listener changed it.
          */
         int deliverError(int errorCode, int errorCodeExtended, int locus);
 
@@ -180,9 +180,9 @@ final class InputModel<D> {
             errorState = true;
             if (dataCount > 0) {
                 queue.add(indexOfFirst(Kind.DATA),
-                        new Entry<>(Kind.ERROR, partial, null, errorCode, errorCodeExtended, UposValues.JPOS_EL_INPUT_DATA));
+                        new Entry<>(Kind.ERROR, partial, null, errorCode, errorCodeExtended, TrovConst.JPOS_EL_INPUT_DATA));
             } else {
-                queue.add(new Entry<>(Kind.ERROR, partial, null, errorCode, errorCodeExtended, UposValues.JPOS_EL_INPUT));
+                queue.add(new Entry<>(Kind.ERROR, partial, null, errorCode, errorCodeExtended, TrovConst.JPOS_EL_INPUT));
             }
         }
         drain();
@@ -345,7 +345,7 @@ final class InputModel<D> {
                 if (entry.data != null) {
                     owner.fillProperties(entry.data);
                 }
-                int response = UposValues.JPOS_ER_CLEAR;
+                int response = TrovConst.JPOS_ER_CLEAR;
                 try {
                     response = owner.deliverError(entry.errorCode, entry.errorCodeExtended, entry.locus);
                 } finally {
@@ -357,15 +357,15 @@ final class InputModel<D> {
 
     /** Carries out the application's answer to the input error {@code entry}. */
     private void answer(Entry<D> entry, int response, int generation) {
-        boolean continueInput = response == UposValues.JPOS_ER_CONTINUEINPUT
-                && entry.locus == UposValues.JPOS_EL_INPUT_DATA;
-        boolean retried = response == UposValues.JPOS_ER_RETRY && owner.readAgain();
+        boolean continueInput = response == TrovConst.JPOS_ER_CONTINUEINPUT
+                && entry.locus == TrovConst.JPOS_EL_INPUT_DATA;
+        boolean retried = response == TrovConst.JPOS_ER_RETRY && owner.readAgain();
         synchronized (lock) {
             if (generation != inputGeneration) {
                 return;  // the application cleared the input meanwhile
             }
             if (continueInput) {
-                entry.locus = UposValues.JPOS_EL_INPUT;
+                entry.locus = TrovConst.JPOS_EL_INPUT;
                 queue.add(indexAfterLastData(), entry);
             } else if (retried) {
                 errorState = indexOfFirst(Kind.ERROR) < queue.size();

@@ -58,16 +58,16 @@ final class KeylockWait {
      * Waits until the keylock is at {@code keyPosition}, or for the next change when it is 0.
      *
      * @param keyPosition the position to wait for (from 1), or 0 for any change; the caller checks the upper bound
-     * @param timeout     milliseconds; {@link UposValues#FOREVER} for no limit, 0 to look once without waiting
+     * @param timeout     milliseconds; {@link TrovConst#JPOS_FOREVER} for no limit, 0 to look once without waiting
      * @return the position the keylock is at
      * @throws TrovException {@link TrovConst#JPOS_E_ILLEGAL} for a negative position or a timeout below
-     *                       {@link UposValues#FOREVER}; {@link TrovConst#JPOS_E_CLOSED} when not open, or
-     *                       closed or powered off during the wait; {@link UposValues#JPOS_E_TIMEOUT} when
+     *                       {@link TrovConst#JPOS_FOREVER}; {@link TrovConst#JPOS_E_CLOSED} when not open, or
+     *                       closed or powered off during the wait; {@link TrovConst#JPOS_E_TIMEOUT} when
      *                       the time ran out; {@link TrovConst#JPOS_E_FAILURE} when the thread was
      *                       interrupted (its interrupt status is set again)
      */
     synchronized int await(int keyPosition, int timeout) throws TrovException {
-        if (keyPosition < 0 || timeout < UposValues.FOREVER) {
+        if (keyPosition < 0 || timeout < TrovConst.JPOS_FOREVER) {
             throw new TrovException(TrovConst.JPOS_E_ILLEGAL,
                     "Bad keylock wait: position " + keyPosition + ", timeout " + timeout + " ms");
         }
@@ -81,13 +81,13 @@ final class KeylockWait {
                 return position;
             }
             long left = deadline - System.nanoTime();
-            if (timeout != UposValues.FOREVER && left <= 0) {
-                throw new TrovException(UposValues.JPOS_E_TIMEOUT, keyPosition == 0
+            if (timeout != TrovConst.JPOS_FOREVER && left <= 0) {
+                throw new TrovException(TrovConst.JPOS_E_TIMEOUT, keyPosition == 0
                         ? "The keylock did not change within " + timeout + " ms"
                         : "The keylock did not reach position " + keyPosition + " within " + timeout + " ms");
             }
             try {
-                if (timeout == UposValues.FOREVER) {
+                if (timeout == TrovConst.JPOS_FOREVER) {
                     wait();
                 } else {
                     TimeUnit.NANOSECONDS.timedWait(this, left);

@@ -154,14 +154,14 @@ final class ToneOutput {
     /**
      * Queues an output of {@code numberOfCycles} cycles and returns at once.
      *
-     * @param numberOfCycles above 0, or {@link UposValues#FOREVER} to sound until {@link #clearOutput()}
+     * @param numberOfCycles above 0, or {@link TrovConst#JPOS_FOREVER} to sound until {@link #clearOutput()}
      * @param interSoundWait milliseconds between two cycles, 0 or more
      * @return the output id, which {@link #getOutputID()} also returns from now on
      * @throws TrovException {@link TrovConst#JPOS_E_ILLEGAL} for a bad count or wait
      */
     synchronized int sound(Cycle cycle, int numberOfCycles, int interSoundWait) throws TrovException {
         Objects.requireNonNull(cycle, "cycle");
-        if (numberOfCycles <= 0 && numberOfCycles != UposValues.FOREVER) {
+        if (numberOfCycles <= 0 && numberOfCycles != TrovConst.JPOS_FOREVER) {
             throw illegal("numberOfCycles " + numberOfCycles + " is neither above 0 nor FOREVER");
         }
         if (interSoundWait < 0) {
@@ -194,7 +194,7 @@ final class ToneOutput {
     /**
      * Sounds one cycle on the calling thread and returns when it is over.
      *
-     * @throws TrovException {@link UposValues#JPOS_E_BUSY} while an asynchronous output or another
+     * @throws TrovException {@link TrovConst#JPOS_E_BUSY} while an asynchronous output or another
      *                       soundImmediate is under way; {@link TrovConst#JPOS_E_CLOSED} when
      *                       {@link #close()} stopped it; whatever the write throws
      */
@@ -203,7 +203,7 @@ final class ToneOutput {
         int closesAtStart;
         synchronized (this) {
             if (isBusy() || immediateRunning) {
-                throw new TrovException(UposValues.JPOS_E_BUSY, "A tone is under way");
+                throw new TrovException(TrovConst.JPOS_E_BUSY, "A tone is under way");
             }
             immediateRunning = true;
             closesAtStart = closes;
@@ -303,7 +303,7 @@ final class ToneOutput {
     /** Sounds all cycles of {@code output}; false when it was cleared meanwhile. */
     private boolean sound(Output output) throws TrovException {
         BooleanSupplier wanted = () -> current == output;
-        for (int cycle = 0; output.cycles == UposValues.FOREVER || cycle < output.cycles; ++cycle) {
+        for (int cycle = 0; output.cycles == TrovConst.JPOS_FOREVER || cycle < output.cycles; ++cycle) {
             if (cycle > 0 && !pause(output.interSoundWait, wanted)) {
                 return false;
             }

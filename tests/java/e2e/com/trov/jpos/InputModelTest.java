@@ -42,7 +42,7 @@ class InputModelTest {
         }
         public int deliverError(int code, int extended, int locus) {
             heard.add("error " + code + " locus " + locus);
-            return answers.isEmpty() ? UposValues.JPOS_ER_CLEAR : answers.poll();
+            return answers.isEmpty() ? TrovConst.JPOS_ER_CLEAR : answers.poll();
         }
         public void autoDisable() {
             heard.add("auto-disable");
@@ -136,25 +136,25 @@ class InputModelTest {
         model.deviceEnabled(true);
         data("a", "b");
         onDispatcher(() -> model.offerError(201, 0, "partial"));
-        answers.add(UposValues.JPOS_ER_CONTINUEINPUT);
+        answers.add(TrovConst.JPOS_ER_CONTINUEINPUT);
         assertEquals(List.of("fill partial", "error 201 locus 3"), next(), "locus 3 at the head");
         assertTrue(model.inErrorState(), "continue input keeps the ERROR state");
         assertEquals(List.of("fill a", "data a"), next());
         assertEquals(List.of("fill b", "data b"), next());
-        answers.add(UposValues.JPOS_ER_CONTINUEINPUT);  // not allowed for locus 2: acts as clear
+        answers.add(TrovConst.JPOS_ER_CONTINUEINPUT);  // not allowed for locus 2: acts as clear
         assertEquals(List.of("fill partial", "error 201 locus 2"), next(), "then the error again");
         assertFalse(model.inErrorState());
 
         onDispatcher(() -> model.offerError(203, 0, null));
         data("c");
-        answers.add(UposValues.JPOS_ER_RETRY);
+        answers.add(TrovConst.JPOS_ER_RETRY);
         assertEquals(List.of("error 203 locus 2"), next());
         assertEquals(0, model.getDataCount(), "retry where the device cannot read again acts as clear");
 
         canReadAgain = true;
         onDispatcher(() -> model.offerError(203, 0, null));
         data("d");
-        answers.add(UposValues.JPOS_ER_RETRY);
+        answers.add(TrovConst.JPOS_ER_RETRY);
         next();
         assertFalse(model.inErrorState());
         assertEquals(1, model.getDataCount(), "a retry keeps the queued data");

@@ -18,14 +18,14 @@ class KeylockWaitTest {
         keylock.reset();
         assertEquals(TrovConst.JPOS_E_ILLEGAL, failure(() -> keylock.await(-1, 0)));
         assertEquals(TrovConst.JPOS_E_ILLEGAL, failure(() -> keylock.await(1, -2)));
-        Waiter anyChange = new Waiter(() -> keylock.await(0, UposValues.FOREVER));
+        Waiter anyChange = new Waiter(() -> keylock.await(0, TrovConst.JPOS_FOREVER));
         keylock.position(2);
         assertFalse(anyChange.isDone(), "the first report says where the key is, not that it moved");
         assertEquals(2, keylock.await(2, 0), "already there: at once, also with timeout 0");
-        assertEquals(UposValues.JPOS_E_TIMEOUT, failure(() -> keylock.await(3, 0)));
-        assertEquals(UposValues.JPOS_E_TIMEOUT, failure(() -> keylock.await(0, 5)));
+        assertEquals(TrovConst.JPOS_E_TIMEOUT, failure(() -> keylock.await(3, 0)));
+        assertEquals(TrovConst.JPOS_E_TIMEOUT, failure(() -> keylock.await(0, 5)));
 
-        Waiter toSupervisor = new Waiter(() -> keylock.await(3, UposValues.FOREVER));
+        Waiter toSupervisor = new Waiter(() -> keylock.await(3, TrovConst.JPOS_FOREVER));
         keylock.position(2);
         assertFalse(anyChange.isDone(), "the same position again is no change");
         keylock.position(1);
@@ -38,14 +38,14 @@ class KeylockWaitTest {
     @Test
     void closingOrInterruptingEndsAWait() throws Exception {
         keylock.reset();
-        Waiter closed = new Waiter(() -> keylock.await(3, UposValues.FOREVER));
+        Waiter closed = new Waiter(() -> keylock.await(3, TrovConst.JPOS_FOREVER));
         Waiter timed = new Waiter(() -> keylock.await(0, 3_600_000));
         keylock.end();
         assertEquals("failed " + TrovConst.JPOS_E_CLOSED, closed.outcome());
         assertEquals("failed " + TrovConst.JPOS_E_CLOSED, timed.outcome());
 
         keylock.reset();
-        Waiter interrupted = new Waiter(() -> keylock.await(3, UposValues.FOREVER));
+        Waiter interrupted = new Waiter(() -> keylock.await(3, TrovConst.JPOS_FOREVER));
         interrupted.interrupt();
         assertEquals("failed " + TrovConst.JPOS_E_FAILURE + " interrupted", interrupted.outcome());
     }

@@ -68,10 +68,10 @@ class ToneOutputTest {
 
     @Test
     void clearOutputEndsALongToneAtOnceWithoutEventsAndImmediateWaitsForNoOne() throws Exception {
-        tone.sound(cycle(1, HOUR, 2, HOUR), UposValues.FOREVER, 0);
+        tone.sound(cycle(1, HOUR, 2, HOUR), TrovConst.JPOS_FOREVER, 0);
         tone.sound(cycle(3, 1, 4, 1), 1, 0);
         assertTrue(tone.isBusy());
-        assertEquals(UposValues.JPOS_E_BUSY, failure(() -> tone.soundImmediate(cycle(5, 1, 6, 1))));
+        assertEquals(TrovConst.JPOS_E_BUSY, failure(() -> tone.soundImmediate(cycle(5, 1, 6, 1))));
         tone.clearOutput();
         workerEnds();
         assertFalse(tone.isBusy());
