@@ -166,7 +166,7 @@ public final class TrovConst {
     /**
      * Status update: the POS keyboard is off or offline: it stayed away for 10 seconds. The native
      * layer has then already shut every service down, and every open service object has moved to
-     * {@link ServiceState#CLOSED}.
+     * closed ({@link #JPOS_S_CLOSED}).
      */
     public static final int SUE_POWER_OFF_OFFLINE = 2004;
 

@@ -64,8 +64,8 @@ class ConcurrentObjectsTest extends StandInFixture {
                     }
 
                     assertEquals(TrovConst.SUE_POWER_OFF_OFFLINE, keylockHeard.next(WAIT_MS), "trial " + trial);
-                    assertEquals(ServiceState.CLOSED, keylock.getState());
-                    boolean msrOpen = msr.getState() == ServiceState.IDLE;
+                    assertEquals(TrovConst.JPOS_S_CLOSED, keylock.getState());
+                    boolean msrOpen = msr.getState() == TrovConst.JPOS_S_IDLE;
                     if (!msrOpen) {
                         assertEquals(TrovConst.SUE_POWER_OFF_OFFLINE, msrHeard.next(WAIT_MS), "trial " + trial);
                     }
@@ -122,7 +122,7 @@ class ConcurrentObjectsTest extends StandInFixture {
         closed.await();
         raise.join();
         for (TrovService service : services) {
-            assertEquals(ServiceState.CLOSED, service.getState());
+            assertEquals(TrovConst.JPOS_S_CLOSED, service.getState());
         }
         assertEquals("closed {}", stand.counts());
     }
