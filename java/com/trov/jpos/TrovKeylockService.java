@@ -133,7 +133,6 @@ public final class TrovKeylockService extends TrovService {
      * the key position changed; every enabled keylock object gets the position.
      */
     int keylockStatusUpdateEvent(int newPosition) {
-        DeviceStatistics.of(ServiceKind.KEYLOCK).count(DeviceStatistics.Statistic.KEY_POSITION_CHANGES);
         DeviceSession.toEnabled(ServiceKind.KEYLOCK, new StatusUpdateEvent(newPosition));
         return 0;
     }

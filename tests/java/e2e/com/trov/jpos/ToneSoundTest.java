@@ -3,8 +3,6 @@ package com.trov.jpos;
 import static com.trov.jpos.Waiter.failure;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import org.junit.jupiter.api.Test;
 
@@ -35,7 +33,7 @@ class ToneSoundTest extends KeyboardFixture {
         tone.sound(3, 1);
         int id = tone.getOutputID();
         assertEquals(id, completions.next(EVENT_WAIT_MS));
-        assertFalse(tone.outputBusy(), "BUSY ends with the output");
+        assertEquals(TrovConst.JPOS_S_IDLE, tone.getState(), "BUSY ends with the output");
 
         tone.setTone2Duration(0);
         tone.soundImmediate();
@@ -49,12 +47,12 @@ class ToneSoundTest extends KeyboardFixture {
         Recorder<Integer> completions = completionsOf(tone);
         tone.sound(TrovConst.JPOS_FOREVER, 0);
         tone.sound(1, 0);
-        assertTrue(tone.outputBusy(), "BUSY while under way");
+        assertEquals(TrovConst.JPOS_S_BUSY, tone.getState(), "BUSY while under way");
         assertEquals(TrovConst.JPOS_E_BUSY, failure(tone::soundImmediate));
         assertArrayEquals(bytes(7, 0x31), receivedAtLeast(2), "the first tone sounds for an hour");
 
         tone.clearOutput();
-        assertFalse(tone.outputBusy(), "no longer BUSY");
+        assertEquals(TrovConst.JPOS_S_IDLE, tone.getState(), "no longer BUSY");
         tones(tone, 0x33, 1, 0x34, 0).sound(1, 0);
         assertEquals(tone.getOutputID(), completions.next(EVENT_WAIT_MS), "the cleared outputs raised no event");
         assertArrayEquals(bytes(7, 0x31, 7, 0x33), receivedAtLeast(4), "nothing more of the cleared outputs");
