@@ -118,10 +118,9 @@ public final class TrovToneIndicatorService extends TrovService {
      *                       above 0, or a sounding tone without a valid command
      */
     public void sound(int numberOfCycles, int interSoundWait) throws TrovException {
-        ToneOutput.Cycle cycle = cycle();
         synchronized (outputs) {
             requireEnabled();
-            output.sound(cycle, numberOfCycles, interSoundWait);
+            output.sound(cycle(), numberOfCycles, interSoundWait);
         }
     }
 
@@ -133,9 +132,8 @@ public final class TrovToneIndicatorService extends TrovService {
      *                       {@link TrovConst#JPOS_E_CLOSED} when closed during it; a write's failure
      */
     public void soundImmediate() throws TrovException {
-        ToneOutput.Cycle cycle = cycle();
         requireEnabled();
-        output.soundImmediate(cycle);
+        output.soundImmediate(cycle());
     }
 
     /**
