@@ -95,7 +95,7 @@ public abstract class TrovService implements AutoCloseable {
      */
     final InputModel<TrovEvent> input;
 
-    /** PowerNotify: {@link TrovConst#JPOS_PN_DISABLED} at each open. */
+    /** PowerNotify: {@link TrovConst#JPOS_PN_DISABLED} when the object is made, kept across openings. */
     private volatile int powerNotify = TrovConst.JPOS_PN_DISABLED;
 
     private volatile String checkHealthText = "";
@@ -216,7 +216,6 @@ public abstract class TrovService implements AutoCloseable {
             opening++;
             epoch++;
             input.reset();
-            powerNotify = TrovConst.JPOS_PN_DISABLED;
             checkHealthText = "";
             beforeOpen();
             // The event thread runs before the join: events may come at once.
@@ -501,7 +500,7 @@ public abstract class TrovService implements AutoCloseable {
     /**
      * Returns PowerNotify.
      *
-     * @return {@link TrovConst#JPOS_PN_DISABLED} (the value at each open) or {@link TrovConst#JPOS_PN_ENABLED}
+     * @return {@link TrovConst#JPOS_PN_DISABLED} (the value of a new object) or {@link TrovConst#JPOS_PN_ENABLED}
      */
     public final int getPowerNotify() {
         return powerNotify;
@@ -510,16 +509,15 @@ public abstract class TrovService implements AutoCloseable {
     /**
      * Sets PowerNotify: while enabled, the keyboard's power states 2001 and 2002 reach the status
      * listeners and {@link #getPowerState()} reports them. The power-off 2004, which closes every
-     * object, is heard whatever PowerNotify says.
+     * object, is heard whatever PowerNotify says. It may be set while the object is closed, so that the
+     * events of the first opening are heard, and is kept from one opening to the next.
      *
      * @param notify {@link TrovConst#JPOS_PN_DISABLED} or {@link TrovConst#JPOS_PN_ENABLED}
-     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when not open; {@link TrovConst#JPOS_E_ILLEGAL}
-     *                       while the device is enabled, or for another value
+     * @throws TrovException {@link TrovConst#JPOS_E_ILLEGAL} while the device is enabled, or for another value
      */
     public final void setPowerNotify(int notify) throws TrovException {
         synchronized (lock) {
-            openSession();
-            if (enabled) {
+            if (getDeviceEnabled()) {
                 throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "PowerNotify can be set only while the "
                         + kind.label + " service is disabled");
             }

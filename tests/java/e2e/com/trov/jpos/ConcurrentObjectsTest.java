@@ -115,6 +115,7 @@ class ConcurrentObjectsTest extends StandInFixture {
                 order.forEach(TrovService::close);
                 closed.countDown();
             });
+            services.get(i).setPowerNotify(TrovConst.JPOS_PN_ENABLED);
             services.get(i).open();
         }
         Thread raise = new Thread(() -> stand.status(TrovConst.SUE_POWER_ONLINE));
@@ -172,6 +173,7 @@ class ConcurrentObjectsTest extends StandInFixture {
         try {
             service.claim(0);
             service.setDeviceEnabled(true);
+            KeyboardFixture.hearAll(service);
         } catch (TrovException e) {
             throw new AssertionError(e);
         }

@@ -162,11 +162,13 @@ class EventDeliveryTest extends StandInFixture {
     private static <S extends TrovService> S ready(S service) throws TrovException {
         service.claim(0);
         service.setDeviceEnabled(true);
+        KeyboardFixture.hearAll(service);
         return service;
     }
 
     private <S extends TrovService> S open(S service) {
         try {
+            service.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
             service.open();
         } catch (TrovException e) {
             throw new IllegalStateException(e);

@@ -56,6 +56,7 @@ class LoggingTest {
             msr.open();
             msr.claim(0);
             msr.setDeviceEnabled(true);
+            KeyboardFixture.hearAll(msr);
             List<LogRecord> normal = records.all();
             stand.powerOffOnItsThread();
             SimulatedKeyboardFixture.awaitTrue(() -> records.all().stream().anyMatch(r -> r.getThrown() != null),

@@ -50,6 +50,7 @@ class MsrEventsTest extends KeyboardFixture {
         KEYBOARD.turnKeylock(5);
         assertEquals(6, positions.next(EVENT_WAIT_MS));
         msr.setDeviceEnabled(true);
+        KeyboardFixture.hearAll(msr);
         KEYBOARD.swipe(TRACK1, null, null);
 
         MsrDataEvent swipe = swipes.next(EVENT_WAIT_MS);

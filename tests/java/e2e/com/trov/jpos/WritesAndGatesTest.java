@@ -105,6 +105,7 @@ class WritesAndGatesTest extends KeyboardFixture {
 
         keyboard.claim(0);
         keyboard.setDeviceEnabled(true);
+        KeyboardFixture.hearAll(keyboard);
         awaitPolls(1);
         KEYBOARD.press(0x42);
         assertEquals(0x42, keys.next(EVENT_WAIT_MS).getKeyCode());
