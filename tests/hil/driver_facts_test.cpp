@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -389,4 +390,35 @@ TEST_F(DriverFacts, AnUnpluggedNodeIsGoneAndItsDescriptorsDeadForGood)
     ASSERT_GE(fresh, 0);
     EXPECT_EQ(-393051, ::ioctl(fresh, HIDIOCAPPLICATION, 0));
     ::close(fresh);
+}
+
+// The keyboard's USB identity as the Java side reads it for the physical device name: the descriptor's
+// link in /proc/self/fd names the kernel's node (udev's and the firmware's /dev/usb/hid/hiddevN link
+// resolves to it), /sys/class/usbmisc/<node>/device is the USB interface, and the interface's parent
+// directory is the USB device with its id and string files.
+TEST_F(DriverFacts, SysfsShowsTheUsbIdentityBehindTheOpenNode)
+{
+    char target[PATH_MAX] = {};
+    const std::string fd_link = "/proc/self/fd/" + std::to_string(fd_);
+    ASSERT_GT(::readlink(fd_link.c_str(), target, sizeof target - 1), 0);
+    const std::string path = target;
+    const std::string node = path.substr(path.rfind('/') + 1);
+    EXPECT_EQ(0u, node.rfind("hiddev", 0)) << path;
+
+    char interface[PATH_MAX] = {};
+    ASSERT_NE(nullptr, ::realpath(("/sys/class/usbmisc/" + node + "/device").c_str(), interface)) << node;
+    const std::string interface_dir = interface;
+    const std::string device = interface_dir.substr(0, interface_dir.rfind('/'));
+    const auto line_of = [&device](const char *file) {
+        std::ifstream in(device + "/" + file);
+        std::string line;
+        std::getline(in, line);
+        return line;
+    };
+    EXPECT_EQ("1d6b", line_of("idVendor"));
+    EXPECT_EQ("0104", line_of("idProduct"));
+    EXPECT_EQ("0100", line_of("bcdDevice"));
+    EXPECT_EQ("Trov", line_of("manufacturer"));
+    EXPECT_EQ("POS keyboard (trovkbd-firmware)", line_of("product"));
+    EXPECT_EQ("HIL0001", line_of("serial"));
 }

@@ -71,9 +71,63 @@ final class DeviceSession {
     private final AtomicReferenceArray<TrovService> claimers =
             new AtomicReferenceArray<>(ServiceKind.values().length);
 
+    /** The keyboard's USB identity, read once after the device was opened; empty under the simulated driver. */
+    private volatile java.util.Optional<UsbIdentity> identity = java.util.Optional.empty();
+
+    /** The keyboard's answers to keylock position requests, for the external health check. */
+    private static final HealthCheck.Answers KEYLOCK_ANSWERS = new HealthCheck.Answers();
+
     private DeviceSession() {
         for (ServiceKind kind : ServiceKind.values()) {
             members.put(kind, new ArrayList<>());
+        }
+    }
+
+    /** The keyboard's USB identity, when known. */
+    java.util.Optional<UsbIdentity> identity() {
+        return identity;
+    }
+
+    /**
+     * The external health check's round trip: asks the keyboard for the keylock position and waits up
+     * to {@code timeoutMillis} for the answer. Opens the keylock natively for the check when no keylock
+     * object is open, and leaves the native enable as the keylock objects want it. The wait holds no lock.
+     */
+    static boolean keylockAnswered(long timeoutMillis) throws InterruptedException {
+        long mark;
+        boolean openedHere = false;
+        synchronized (OPENINGS) {
+            DeviceSession session = current;
+            if (session == null || session.ended) {
+                return false;
+            }
+            if (!session.nativelyOpen.contains(ServiceKind.KEYLOCK)) {
+                if (layer.open(ServiceKind.KEYLOCK) != 0) {
+                    return false;
+                }
+                openedHere = true;
+            }
+            mark = KEYLOCK_ANSWERS.mark();
+            layer.enable(ServiceKind.KEYLOCK, true);
+        }
+        try {
+            return KEYLOCK_ANSWERS.awaitAfter(mark, timeoutMillis);
+        } finally {
+            synchronized (OPENINGS) {
+                DeviceSession session = current;
+                boolean keylockEnabled = false;
+                if (session != null) {
+                    synchronized (session) {
+                        keylockEnabled = session.members.get(ServiceKind.KEYLOCK).stream().anyMatch(m -> m.enabled);
+                    }
+                }
+                if (!keylockEnabled) {
+                    layer.enable(ServiceKind.KEYLOCK, false);
+                }
+                if (openedHere) {
+                    layer.close(ServiceKind.KEYLOCK);
+                }
+            }
         }
     }
 
@@ -163,6 +217,13 @@ final class DeviceSession {
             session.ended = true;
             LIVE.compareAndSet(session, null);
             throw openFailure(service, result);
+        }
+        session.identity = UsbIdentity.ofOpenKeyboard();
+        for (ServiceKind kind : ServiceKind.values()) {
+            DeviceStatistics statistics = DeviceStatistics.of(kind);
+            session.identity.ifPresent(found -> statistics.setEquipment(found.equipment()));
+            statistics.deviceOnline();
+            DeviceMBean.of(kind).setPowerState(TrovConst.JPOS_PS_ONLINE);
         }
         LOG.log(System.Logger.Level.DEBUG, "Opened the POS keyboard device for {0}", service);
         return session;
@@ -259,7 +320,13 @@ final class DeviceSession {
                 failure = attempt(failure, () -> layer.close(kind));
                 session.nativelyOpen.remove(kind);
             }
+            if (lastOfKind) {
+                DeviceMBean.of(kind).unregister();
+            }
             if (lastOfAll) {
+                for (ServiceKind each : ServiceKind.values()) {
+                    DeviceStatistics.of(each).deviceClosed();
+                }
                 failure = attempt(failure, () -> layer.close(ServiceKind.KEYBOARD));
                 session.finish();
                 LOG.log(System.Logger.Level.DEBUG, "Closed the POS keyboard device: {0} was its last open object",
@@ -382,6 +449,7 @@ final class DeviceSession {
 
     /** Queues a keylock position, swipe or key for every enabled object of {@code kind}. */
     static void toEnabled(ServiceKind kind, TrovEvent event) {
+        count(kind, event);
         DeviceSession session = LIVE.get();
         if (session == null) {
             return;  // an event of an opening that is over
@@ -390,6 +458,25 @@ final class DeviceSession {
             if (!session.ended) {
                 EventDispatcher.queue(session.members.get(kind), event, true);
             }
+        }
+    }
+
+    /** Counts a keylock position, key or swipe in the statistics of its category. */
+    private static void count(ServiceKind kind, TrovEvent event) {
+        switch (kind) {
+            case KEYLOCK:
+                KEYLOCK_ANSWERS.answered();
+                DeviceStatistics.of(kind).count(DeviceStatistics.Statistic.KEY_POSITION_CHANGES);
+                break;
+            case KEYBOARD:
+                DeviceStatistics.of(kind).count(((KeyboardDataEvent) event).isKeyDown()
+                        ? DeviceStatistics.Statistic.KEYS_PRESSED : DeviceStatistics.Statistic.KEYS_RELEASED);
+                break;
+            case MSR:
+                DeviceStatistics.of(kind).count(DeviceStatistics.Statistic.SWIPES);
+                break;
+            default:
+                break;
         }
     }
 
@@ -405,6 +492,18 @@ final class DeviceSession {
             return;
         }
         boolean off = status == TrovConst.SUE_POWER_OFF_OFFLINE;
+        for (ServiceKind kind : ServiceKind.values()) {
+            DeviceStatistics statistics = DeviceStatistics.of(kind);
+            if (status == TrovConst.SUE_POWER_ONLINE) {
+                statistics.deviceOnline();
+            } else if (statistics.isOnline()) {
+                statistics.deviceOutage();
+            }
+            DeviceMBean.of(kind).setPowerState(status);
+            if (off) {
+                DeviceMBean.of(kind).unregister();
+            }
+        }
         List<TrovService> told = new ArrayList<>();
         synchronized (session) {
             if (session.ended) {

@@ -90,6 +90,18 @@ final class EventDispatcher {
         }
     }
 
+    /**
+     * Queues {@code task} to run on the event thread after what is queued now, with no sequence number:
+     * how an object delivers the events it held back, in the one thread and after the stream so far.
+     * Any thread; never waits.
+     */
+    static void task(TrovService target, Runnable task) {
+        synchronized (LOCK) {
+            QUEUE.add(new QueuedEvent(target, task));
+            wake();
+        }
+    }
+
     private static void add(List<TrovService> targets, TrovEvent event, boolean enabledOnly) {
         for (TrovService target : targets) {
             if (!enabledOnly) {
@@ -150,7 +162,11 @@ final class EventDispatcher {
                     }
                 }
                 try {
-                    next.target.deliver(next);
+                    if (next.task != null) {
+                        next.task.run();
+                    } else {
+                        next.target.deliver(next);
+                    }
                 } catch (Throwable t) {
                     report(t);
                 }

@@ -13,6 +13,9 @@ public final class MsrDataEvent extends TrovEvent {
     private final byte[] track2;
     private final byte[] track3;
 
+    /** The card parsed from this swipe when parsing was asked; set on the event thread before it queues. */
+    com.trov.jpos.msr.CardData parsedCard;
+
     /**
      * Creates an event from the track bytes, copying them. A {@code null} track counts as empty.
      *
@@ -101,6 +104,16 @@ public final class MsrDataEvent extends TrovEvent {
     @Override
     public int hashCode() {
         return 31 * (31 * Arrays.hashCode(track1) + Arrays.hashCode(track2)) + Arrays.hashCode(track3);
+    }
+
+    /**
+     * Returns the data event's status in the UnifiedPOS sense: the track lengths, track 1 in the low
+     * byte, then track 2 and track 3 (each capped at 255).
+     *
+     * @return the packed lengths
+     */
+    public int getStatus() {
+        return Math.min(track1.length, 255) | Math.min(track2.length, 255) << 8 | Math.min(track3.length, 255) << 16;
     }
 
     /**

@@ -16,11 +16,24 @@ final class QueuedEvent {
     /** Whether the event needs an enabled object (keys, swipes, keylock positions); power states do not. */
     final boolean enabledOnly;
 
+    /** A step of the object's own (a release of held events) run in place of a delivery; null for an event. */
+    final Runnable task;
+
     QueuedEvent(TrovService target, TrovEvent event, int opening, int epoch, boolean enabledOnly) {
         this.target = target;
         this.event = event;
         this.opening = opening;
         this.epoch = epoch;
         this.enabledOnly = enabledOnly;
+        this.task = null;
+    }
+
+    QueuedEvent(TrovService target, Runnable task) {
+        this.target = target;
+        this.event = null;
+        this.opening = 0;
+        this.epoch = 0;
+        this.enabledOnly = false;
+        this.task = task;
     }
 }

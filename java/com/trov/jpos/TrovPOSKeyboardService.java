@@ -10,19 +10,27 @@ import java.util.concurrent.CopyOnWriteArrayList;
  * {@link TrovConst#SUE_POWER_OFF} and {@link TrovConst#SUE_POWER_OFF_OFFLINE}.
  *
  * <p>When the keyboard reports power-off, the native layer shuts every service down: this object
- * and every other open Trov service object of the process are then {@link ServiceState#CLOSED}
+ * and every other open Trov service object of the process are then closed ({@link TrovConst#JPOS_S_CLOSED})
  * (already when the listeners receive the event), and a later {@link #close()} does nothing. To use
  * the keyboard again, open the services anew.
  *
- * <p>The service is exclusive: it must be claimed before it can be enabled.
+ * <p>The service is exclusive: it must be claimed before it can be enabled. Keys follow the input
+ * model of {@link TrovInputService}: set {@link #setDataEventEnabled(boolean) DataEventEnabled} to
+ * hear them, and again after each one. {@link #getPOSKeyData()} and {@link #getPOSKeyEventType()} hold
+ * the key of the data event being delivered. {@link #setEventTypes(int) EventTypes} chooses key downs
+ * only (the default) or downs and ups.
  */
-public final class TrovPOSKeyboardService extends TrovService {
+public final class TrovPOSKeyboardService extends TrovInputService {
 
     static {
         NativeLibrary.tryLoad();
     }
 
     private final CopyOnWriteArrayList<KeyboardDataListener> dataListeners = new CopyOnWriteArrayList<>();
+
+    private volatile int eventTypes = TrovConst.KBD_ET_DOWN;
+    private volatile int posKeyData;
+    private volatile int posKeyEventType;
 
     /** Creates a closed POS keyboard service object. */
     public TrovPOSKeyboardService() {
@@ -47,6 +55,72 @@ public final class TrovPOSKeyboardService extends TrovService {
      */
     public void removeDataListener(KeyboardDataListener listener) {
         dataListeners.remove(listener);
+    }
+
+    /**
+     * Returns EventTypes.
+     *
+     * @return {@link TrovConst#KBD_ET_DOWN} (the value at each open) or {@link TrovConst#KBD_ET_DOWN_UP}
+     */
+    public int getEventTypes() {
+        return eventTypes;
+    }
+
+    /**
+     * Sets EventTypes: key downs only, or downs and ups. With downs only, releases are dropped before
+     * they queue.
+     *
+     * @param types {@link TrovConst#KBD_ET_DOWN} or {@link TrovConst#KBD_ET_DOWN_UP}
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when not open; {@link TrovConst#JPOS_E_ILLEGAL}
+     *                       for another value
+     */
+    public void setEventTypes(int types) throws TrovException {
+        openSession();
+        if (types != TrovConst.KBD_ET_DOWN && types != TrovConst.KBD_ET_DOWN_UP) {
+            throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "No EventTypes value " + types);
+        }
+        eventTypes = types;
+    }
+
+    /**
+     * Returns the key code of the data event being (or last) delivered: the keyboard's scan code byte,
+     * 0 before the first.
+     *
+     * @return the key code
+     */
+    public int getPOSKeyData() {
+        return posKeyData;
+    }
+
+    /**
+     * Returns whether the data event being (or last) delivered was a key down or up.
+     *
+     * @return {@link TrovConst#KBD_KET_KEYDOWN} or {@link TrovConst#KBD_KET_KEYUP}; 0 before the first
+     */
+    public int getPOSKeyEventType() {
+        return posKeyEventType;
+    }
+
+    @Override
+    void beforeOpen() {
+        eventTypes = TrovConst.KBD_ET_DOWN;
+        posKeyData = 0;
+        posKeyEventType = 0;
+    }
+
+    @Override
+    void offerInput(TrovEvent event) {
+        if (eventTypes == TrovConst.KBD_ET_DOWN && !((KeyboardDataEvent) event).isKeyDown()) {
+            return;
+        }
+        super.offerInput(event);
+    }
+
+    @Override
+    void fillProperties(TrovEvent event) {
+        KeyboardDataEvent key = (KeyboardDataEvent) event;
+        posKeyData = key.getKeyCode();
+        posKeyEventType = key.isKeyDown() ? TrovConst.KBD_KET_KEYDOWN : TrovConst.KBD_KET_KEYUP;
     }
 
     /**

@@ -8,7 +8,7 @@ import java.util.function.IntSupplier;
  * What the four Trov POS services have in common: opening and closing, claiming and releasing,
  * enabling and disabling, power status events and the delivery of events.
  *
- * <p>The life of a service object is: {@link #open()}, {@link #claim()},
+ * <p>The life of a service object is: {@link #open()}, {@link #claim(int)},
  * {@link #setDeviceEnabled(boolean) setDeviceEnabled(true)}, use, then {@link #close()}, which
  * disables, releases and closes in one go. A closed object can be opened again.
  *
@@ -23,7 +23,7 @@ import java.util.function.IntSupplier;
  * {@link TrovConst#SUE_POWER_OFF}, {@link TrovConst#SUE_POWER_OFF_OFFLINE}) reach the
  * {@link StatusUpdateListener}s of every open object of every service. 2002 comes within about a
  * second of the keyboard going away, 2001 when it is back; 2004 comes when it stayed away for 10
- * seconds. That power-off closes every object of the process: each is {@link ServiceState#CLOSED}
+ * seconds. That power-off closes every object of the process: each is {@link TrovConst#JPOS_S_CLOSED}
  * before its listeners hear of it and the 2004 is its last event; a later {@link #close()} of it does
  * nothing native.
  *
@@ -53,6 +53,16 @@ public abstract class TrovService implements AutoCloseable {
 
     final ServiceKind kind;
     final CopyOnWriteArrayList<StatusUpdateListener> statusListeners = new CopyOnWriteArrayList<>();
+    final CopyOnWriteArrayList<ErrorListener> errorListeners = new CopyOnWriteArrayList<>();
+
+    /** One per service kind and process: claim(timeout) waits on it, every release and close wakes it. */
+    private static final ClaimWait[] CLAIM_WAITS = new ClaimWait[ServiceKind.values().length];
+
+    static {
+        for (int i = 0; i < CLAIM_WAITS.length; ++i) {
+            CLAIM_WAITS[i] = new ClaimWait();
+        }
+    }
 
     /** The opening this object belongs to; null once closed by {@link #close()}. */
     private volatile DeviceSession session;
@@ -79,9 +89,46 @@ public abstract class TrovService implements AutoCloseable {
     /** Whether this object keeps the event thread alive; guarded by EventDispatcher's lock. */
     boolean holdsDispatcher;
 
+    /**
+     * The UnifiedPOS input model of this object: its queue of held events, FreezeEvents, and for the
+     * POS keyboard and the MSR DataEventEnabled, AutoDisable, the data count and input errors.
+     */
+    final InputModel<TrovEvent> input;
+
+    /** PowerNotify: {@link TrovConst#JPOS_PN_DISABLED} when the object is made, kept across openings. */
+    private volatile int powerNotify = TrovConst.JPOS_PN_DISABLED;
+
+    private volatile String checkHealthText = "";
+
     /** @param kind which service this is */
     TrovService(ServiceKind kind) {
         this.kind = kind;
+        this.input = new InputModel<>(task -> EventDispatcher.task(this, task), new InputModel.Owner<>() {
+            @Override
+            public void fillProperties(TrovEvent data) {
+                TrovService.this.fillProperties(data);
+            }
+
+            @Override
+            public void deliverData(TrovEvent data) {
+                TrovService.this.deliverData(data);
+            }
+
+            @Override
+            public int deliverError(int errorCode, int errorCodeExtended, int locus) {
+                return TrovService.this.deliverInputError(errorCode, errorCodeExtended, locus);
+            }
+
+            @Override
+            public void autoDisable() {
+                TrovService.this.autoDisable();
+            }
+
+            @Override
+            public boolean readAgain() {
+                return false;
+            }
+        });
     }
 
     /**
@@ -103,6 +150,28 @@ public abstract class TrovService implements AutoCloseable {
      */
     public void removeStatusUpdateListener(StatusUpdateListener listener) {
         statusListeners.remove(listener);
+    }
+
+    /**
+     * Adds a listener for error events: input errors of the POS keyboard and the MSR, failed
+     * asynchronous output of the tone indicator. The keylock raises none. Adding a listener that is
+     * already registered does nothing.
+     *
+     * @param listener the listener
+     * @throws NullPointerException when {@code listener} is null
+     */
+    public void addErrorListener(ErrorListener listener) {
+        errorListeners.addIfAbsent(Objects.requireNonNull(listener, "listener"));
+    }
+
+    /**
+     * Removes a listener added by {@link #addErrorListener(ErrorListener)}; does nothing when it is
+     * not registered.
+     *
+     * @param listener the listener
+     */
+    public void removeErrorListener(ErrorListener listener) {
+        errorListeners.remove(listener);
     }
 
     // Native operations of the concrete service.
@@ -146,11 +215,14 @@ public abstract class TrovService implements AutoCloseable {
             enabled = false;
             opening++;
             epoch++;
+            input.reset();
+            checkHealthText = "";
             beforeOpen();
             // The event thread runs before the join: events may come at once.
             EventDispatcher.hold(this);
             try {
                 session = DeviceSession.join(this);
+                DeviceMBean.of(kind).register();
             } catch (TrovException | RuntimeException | Error e) {
                 EventDispatcher.release(this);
                 LOG.log(System.Logger.Level.INFO, "Opening {0} failed: {1}", this, e.getMessage());
@@ -184,10 +256,13 @@ public abstract class TrovService implements AutoCloseable {
                 opening++;
                 epoch++;
             }
+            input.reset();
             try {
                 DeviceSession.leave(this, current, wasEnabled);
             } finally {
                 EventDispatcher.release(this);
+                CLAIM_WAITS[kind.ordinal()].released();
+                ended();
             }
             LOG.log(System.Logger.Level.DEBUG, current.ended() && current.endedByPowerOff()
                     ? "Closed {0}, which the keyboard''s power-off had closed already" : "Closed {0}", this);
@@ -195,21 +270,43 @@ public abstract class TrovService implements AutoCloseable {
     }
 
     /**
-     * Claims the service for this object. Claiming a service this object already holds does nothing.
+     * Claims the service for this object, waiting up to {@code timeout} milliseconds for a claim held
+     * by another object, in this process or another, to be released. A release in this process ends
+     * the wait at once; one in another process is noticed within about 50 ms, since the claim table is
+     * shared memory that raises no event. Claiming a service this object already holds does nothing.
+     * The wait holds none of this object's locks, so another thread may close the object meanwhile,
+     * which ends the wait with {@link TrovConst#JPOS_E_CLOSED}.
      *
+     * @param timeout milliseconds to wait; {@link TrovConst#JPOS_FOREVER} (−1) for no limit, 0 to try once
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open;
-     *                       {@link TrovConst#JPOS_E_CLAIMED} when another object of this service, in
-     *                       this process or another, holds the claim
+     *                       {@link TrovConst#JPOS_E_ILLEGAL} for a timeout below −1;
+     *                       {@link TrovConst#JPOS_E_TIMEOUT} when the claim is still held elsewhere
+     *                       when the time runs out; {@link TrovConst#JPOS_E_FAILURE} when the waiting
+     *                       thread was interrupted
      */
-    public final void claim() throws TrovException {
+    public final void claim(int timeout) throws TrovException {
+        openSession();
+        try {
+            CLAIM_WAITS[kind.ordinal()].claim(timeout, this::tryClaim);
+        } catch (TrovException e) {
+            LOG.log(System.Logger.Level.DEBUG, "Claim of {0} refused: {1}", this, e.getMessage());
+            throw e;
+        }
+        LOG.log(System.Logger.Level.DEBUG, "Claimed {0}", this);
+    }
+
+    /** One attempt of {@link #claim(int)}: true when taken, false when held elsewhere. */
+    private boolean tryClaim() throws TrovException {
         synchronized (lock) {
             try {
                 DeviceSession.claim(this, openSession());
+                return true;
             } catch (TrovException e) {
-                LOG.log(System.Logger.Level.DEBUG, "Claim of {0} refused: {1}", this, e.getMessage());
+                if (e.getErrorCode() == TrovConst.JPOS_E_CLAIMED) {
+                    return false;
+                }
                 throw e;
             }
-            LOG.log(System.Logger.Level.DEBUG, "Claimed {0}", this);
         }
     }
 
@@ -228,8 +325,12 @@ public abstract class TrovService implements AutoCloseable {
                 stopEvents(current);
             }
             DeviceSession.release(this, current, wasEnabled);
+            if (wasEnabled && kind.exclusive) {
+                input.deviceEnabled(false);
+            }
             LOG.log(System.Logger.Level.DEBUG, "Released {0}", this);
         }
+        CLAIM_WAITS[kind.ordinal()].released();
     }
 
     /**
@@ -261,6 +362,7 @@ public abstract class TrovService implements AutoCloseable {
                 stopEvents(current);
             }
             DeviceSession.enable(this, current, enable);
+            input.deviceEnabled(enable);
             LOG.log(System.Logger.Level.DEBUG, enable ? "Enabled {0}" : "Disabled {0}", this);
         }
     }
@@ -283,21 +385,268 @@ public abstract class TrovService implements AutoCloseable {
      * @return whether the service is open and enabled; {@code false} when closed
      */
     public final boolean getDeviceEnabled() {
-        return getState() == ServiceState.ENABLED;
+        DeviceSession current = session;
+        return current != null && !current.ended() && enabled;
     }
 
     /**
-     * Returns the state of this object. After the keyboard reported power-off this is
-     * {@link ServiceState#CLOSED}. Never waits.
+     * Tells whether this object holds the claim of the service, under its JavaPOS name. Never waits.
      *
-     * @return the current state
+     * @return whether this object is open and has claimed the service
      */
-    public final ServiceState getState() {
+    public final boolean getClaimed() {
+        return isClaimed();
+    }
+
+    /**
+     * Returns the UnifiedPOS state of this object: {@link TrovConst#JPOS_S_CLOSED} when not open (also
+     * after the keyboard's power-off), {@link TrovConst#JPOS_S_ERROR} while an input error waits for
+     * the application's answer, {@link TrovConst#JPOS_S_BUSY} while an asynchronous output is under
+     * way, {@link TrovConst#JPOS_S_IDLE} otherwise, enabled or not. Never waits.
+     *
+     * @return the state
+     */
+    public final int getState() {
         DeviceSession current = session;
         if (current == null || current.ended()) {
-            return ServiceState.CLOSED;
+            return TrovConst.JPOS_S_CLOSED;
         }
-        return enabled ? ServiceState.ENABLED : ServiceState.IDLE;
+        if (input.inErrorState()) {
+            return TrovConst.JPOS_S_ERROR;
+        }
+        return outputBusy() ? TrovConst.JPOS_S_BUSY : TrovConst.JPOS_S_IDLE;
+    }
+
+    // Description, version and capabilities.
+
+    /** The version of this device service in the UnifiedPOS form: major * 1000000 + minor * 1000 + build. */
+    public static final int DEVICE_SERVICE_VERSION = 1_014_001;
+
+    /**
+     * Describes the device service.
+     *
+     * @return e.g. "Trov POS keyboard service, Trov JPOS 0.2"
+     */
+    public final String getDeviceServiceDescription() {
+        return "Trov " + kind.label + " service, Trov JPOS";
+    }
+
+    /**
+     * Returns the version of the device service: UnifiedPOS 1.14, build 1 ({@link #DEVICE_SERVICE_VERSION}).
+     *
+     * @return the version as major * 1000000 + minor * 1000 + build
+     */
+    public final int getDeviceServiceVersion() {
+        return DEVICE_SERVICE_VERSION;
+    }
+
+    /**
+     * Names the physical device: from the keyboard's USB identity while open and known, otherwise
+     * "Trov POS keyboard".
+     *
+     * @return the name
+     */
+    public final String getPhysicalDeviceName() {
+        return identity().map(UsbIdentity::physicalDeviceName).orElse(UsbIdentity.UNKNOWN_NAME);
+    }
+
+    /**
+     * Describes the physical device: from the keyboard's USB identity (vendor and product ids,
+     * release, serial number) while open and known, otherwise a fixed text.
+     *
+     * @return the description
+     */
+    public final String getPhysicalDeviceDescription() {
+        return identity().map(UsbIdentity::physicalDeviceDescription).orElse(UsbIdentity.UNKNOWN_DESCRIPTION);
+    }
+
+    private java.util.Optional<UsbIdentity> identity() {
+        DeviceSession current = session;
+        return current == null || current.ended() ? java.util.Optional.empty() : current.identity();
+    }
+
+    /**
+     * Power reporting: {@link TrovConst#JPOS_PR_ADVANCED}, since the service tells the keyboard away
+     * (2002) from the keyboard gone for good, which closes the services (2004).
+     *
+     * @return {@link TrovConst#JPOS_PR_ADVANCED}
+     */
+    public final int getCapPowerReporting() {
+        return TrovConst.JPOS_PR_ADVANCED;
+    }
+
+    /** @return true: {@link #retrieveStatistics} reports counts */
+    public final boolean getCapStatisticsReporting() {
+        return true;
+    }
+
+    /** @return true: {@link #resetStatistics} sets counts to 0 */
+    public final boolean getCapUpdateStatistics() {
+        return true;
+    }
+
+    /** @return false: the keyboard's firmware cannot be read or compared */
+    public final boolean getCapCompareFirmwareVersion() {
+        return false;
+    }
+
+    /** @return false: the keyboard's firmware cannot be updated through the service */
+    public final boolean getCapUpdateFirmware() {
+        return false;
+    }
+
+    // Power.
+
+    /**
+     * Returns PowerNotify.
+     *
+     * @return {@link TrovConst#JPOS_PN_DISABLED} (the value of a new object) or {@link TrovConst#JPOS_PN_ENABLED}
+     */
+    public final int getPowerNotify() {
+        return powerNotify;
+    }
+
+    /**
+     * Sets PowerNotify: while enabled, the keyboard's power states 2001 and 2002 reach the status
+     * listeners and {@link #getPowerState()} reports them. The power-off 2004, which closes every
+     * object, is heard whatever PowerNotify says. It may be set while the object is closed, so that the
+     * events of the first opening are heard, and is kept from one opening to the next.
+     *
+     * @param notify {@link TrovConst#JPOS_PN_DISABLED} or {@link TrovConst#JPOS_PN_ENABLED}
+     * @throws TrovException {@link TrovConst#JPOS_E_ILLEGAL} while the device is enabled, or for another value
+     */
+    public final void setPowerNotify(int notify) throws TrovException {
+        synchronized (lock) {
+            if (getDeviceEnabled()) {
+                throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "PowerNotify can be set only while the "
+                        + kind.label + " service is disabled");
+            }
+            if (notify != TrovConst.JPOS_PN_DISABLED && notify != TrovConst.JPOS_PN_ENABLED) {
+                throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "No PowerNotify value " + notify);
+            }
+            powerNotify = notify;
+        }
+    }
+
+    /**
+     * Returns the keyboard's power state: {@link TrovConst#JPOS_PS_UNKNOWN} while PowerNotify is
+     * disabled or the object closed by {@link #close()}; otherwise {@link TrovConst#JPOS_PS_ONLINE},
+     * {@link TrovConst#JPOS_PS_OFF} while the keyboard is away, {@link TrovConst#JPOS_PS_OFF_OFFLINE}
+     * after the power-off that closed the object. Never waits.
+     *
+     * @return the power state
+     */
+    public final int getPowerState() {
+        int state = powerState();
+        return powerNotify == TrovConst.JPOS_PN_ENABLED && state != 0 ? state : TrovConst.JPOS_PS_UNKNOWN;
+    }
+
+    // Events held or queued.
+
+    /**
+     * Returns FreezeEvents.
+     *
+     * @return whether events are held
+     */
+    public final boolean getFreezeEvents() {
+        return input.getFreezeEvents();
+    }
+
+    /**
+     * Sets FreezeEvents: while true every event for this object (data, error, status, output complete)
+     * is held in its queue; set false, they are delivered in their own order on the event thread. The
+     * power-off 2004 is never held. Closing drops what is held.
+     *
+     * @param freeze whether to hold events
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when not open
+     */
+    public final void setFreezeEvents(boolean freeze) throws TrovException {
+        openSession();
+        input.setFreezeEvents(freeze);
+    }
+
+    // Health.
+
+    /**
+     * Checks the health of the device and the service; the text is then in {@link #getCheckHealthText()}
+     * and in the device's JMX bean. Internal ({@link TrovConst#JPOS_CH_INTERNAL}): the library's claim
+     * table is attached, the object's opening is live and the keyboard is there. External
+     * ({@link TrovConst#JPOS_CH_EXTERNAL}): the same, then a keylock position request that the keyboard
+     * must answer within 2 seconds. Interactive is not supported: the service has no dialog.
+     *
+     * @param level {@link TrovConst#JPOS_CH_INTERNAL} or {@link TrovConst#JPOS_CH_EXTERNAL}
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED}, {@link TrovConst#JPOS_E_NOTCLAIMED} or
+     *                       {@link TrovConst#JPOS_E_DISABLED} when not open, claimed (all but the
+     *                       keylock) and enabled; {@link TrovConst#JPOS_E_ILLEGAL} for the interactive
+     *                       or an unknown level; {@link TrovConst#JPOS_E_FAILURE} when interrupted.
+     *                       A failed check is no exception: its text says what is wrong.
+     */
+    public final void checkHealth(int level) throws TrovException {
+        DeviceSession current = openSession();
+        if (kind.exclusive && !current.isClaimer(this)) {
+            throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED, "The " + kind.label + " service must be claimed");
+        }
+        if (!enabled) {
+            throw new TrovException(TrovConst.JPOS_E_DISABLED, "The " + kind.label + " service must be enabled");
+        }
+        HealthCheck check = new HealthCheck(() -> internalFault(current), DeviceSession::keylockAnswered);
+        HealthCheck.Result result = check.check(level);
+        checkHealthText = result.text();
+        DeviceMBean.of(kind).setHealth(result);
+    }
+
+    private String internalFault(DeviceSession current) {
+        if (current.ended() || session != current) {
+            return "the service was closed during the check";
+        }
+        String fault = LibraryView.ofThisProcess().fault();
+        if (fault != null) {
+            return fault;
+        }
+        int power = current.powerState();
+        return power == TrovConst.SUE_POWER_ONLINE ? null : "the keyboard is away (power state " + power + ")";
+    }
+
+    /**
+     * Returns the text of the last {@link #checkHealth(int)} of this opening, e.g.
+     * "Internal HCheck: Successful"; empty before the first.
+     *
+     * @return the text
+     */
+    public final String getCheckHealthText() {
+        return checkHealthText;
+    }
+
+    // Statistics.
+
+    /**
+     * Retrieves statistics as a UnifiedPOS {@code UPOSStat} XML document into {@code statisticsBuffer[0]}.
+     * The counts belong to the device category and the process: every object of the category sees the
+     * same counts, which last from the first open until reset.
+     *
+     * @param statisticsBuffer on entry element 0 holds "" for all, "U_" for the UnifiedPOS statistics,
+     *                         "M_" for ours, or a comma-separated list of names; on return the XML
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when not open; {@link TrovConst#JPOS_E_ILLEGAL}
+     *                       for an unknown name or a buffer without an element
+     */
+    public final void retrieveStatistics(String[] statisticsBuffer) throws TrovException {
+        openSession();
+        if (statisticsBuffer == null || statisticsBuffer.length == 0) {
+            throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "The statistics buffer needs one element");
+        }
+        DeviceStatistics.of(kind).retrieveStatistics(statisticsBuffer);
+    }
+
+    /**
+     * Sets the named statistics to 0.
+     *
+     * @param statisticsBuffer "" for all resettable ones, or a comma-separated list of names
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when not open; {@link TrovConst#JPOS_E_ILLEGAL}
+     *                       for an unknown name
+     */
+    public final void resetStatistics(String statisticsBuffer) throws TrovException {
+        openSession();
+        DeviceStatistics.of(kind).resetStatistics(statisticsBuffer == null ? "" : statisticsBuffer);
     }
 
     /**
@@ -369,10 +718,104 @@ public abstract class TrovService implements AutoCloseable {
         }
         TrovEvent event = queued.event;
         if (event instanceof StatusUpdateEvent) {
-            EventDispatcher.deliver(statusListeners, (StatusUpdateEvent) event, StatusUpdateListener::statusUpdateOccurred);
+            StatusUpdateEvent status = (StatusUpdateEvent) event;
+            if (status.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
+                // The object is closed already: nothing can release a held event any more.
+                input.reset();
+                EventDispatcher.deliver(statusListeners, status, StatusUpdateListener::statusUpdateOccurred);
+            } else if (status.getStatus() < TrovConst.JPOS_PS_UNKNOWN || powerNotify == TrovConst.JPOS_PN_ENABLED) {
+                input.offerStatus(() -> EventDispatcher.deliver(statusListeners, status,
+                        StatusUpdateListener::statusUpdateOccurred));
+            }
+        } else if (event instanceof OutputCompleteEvent) {
+            input.offerOutputComplete(() -> deliverOutputComplete((OutputCompleteEvent) event));
+        } else if (event instanceof ErrorEvent) {
+            input.offerOutputComplete(() -> EventDispatcher.deliver(errorListeners, (ErrorEvent) event,
+                    ErrorListener::errorOccurred));
         } else {
-            deliverData(event);
+            offerInput(event);
         }
+    }
+
+    /**
+     * Offers a key or a swipe to the input model, on the event thread; the MSR turns a bad swipe into
+     * an input error here.
+     */
+    void offerInput(TrovEvent event) {
+        input.offerData(event);
+    }
+
+    /** Sets the data properties from {@code event} just before it is delivered; on the event thread. */
+    void fillProperties(TrovEvent event) {
+    }
+
+    /** Calls the error listeners with an input error and returns their answer; on the event thread. */
+    private int deliverInputError(int errorCode, int errorCodeExtended, int locus) {
+        ErrorEvent error = new ErrorEvent(errorCode, errorCodeExtended, locus);
+        EventDispatcher.deliver(errorListeners, error, ErrorListener::errorOccurred);
+        return error.getErrorResponse();
+    }
+
+    /**
+     * AutoDisable: disables the device after the data event that was queued; on the event thread. The
+     * object's lock is never held while waiting for that thread, so this cannot deadlock.
+     */
+    private void autoDisable() {
+        try {
+            setDeviceEnabled(false);
+        } catch (TrovException e) {
+            LOG.log(System.Logger.Level.DEBUG, "AutoDisable of {0} found it closed", this);
+        }
+    }
+
+    /**
+     * Whether an asynchronous output of this object is under way: the BUSY state. The tone indicator
+     * overrides it. Never waits.
+     */
+    boolean outputBusy() {
+        return false;
+    }
+
+    /**
+     * Queues an output complete event for this object onto the process's ordered stream, from any
+     * thread; it reaches {@link #deliverOutputComplete} on the event thread (FreezeEvents holds it).
+     * Does nothing once the object is closed. Never blocks beyond the queue's lock.
+     */
+    final void postOutputComplete(int outputId) {
+        post(new OutputCompleteEvent(outputId));
+    }
+
+    /**
+     * Queues an error event with the output locus for this object onto the ordered stream, as
+     * {@link #postOutputComplete}; the error listeners get it (FreezeEvents holds it), and the
+     * application's answer is not acted on: the output is over.
+     */
+    final void postOutputError(int errorCode, int errorCodeExtended) {
+        post(new ErrorEvent(errorCode, errorCodeExtended, TrovConst.JPOS_EL_OUTPUT));
+    }
+
+    /** Queues an event that needs no enabled object for this object alone. */
+    private void post(TrovEvent event) {
+        DeviceSession current = session;
+        if (current == null || current.ended()) {
+            return;
+        }
+        synchronized (current) {
+            if (session == current && !current.ended()) {
+                EventDispatcher.queue(java.util.List.of(this), event, false);
+            }
+        }
+    }
+
+    /** Calls the output complete listeners of the concrete service; on the event thread. */
+    void deliverOutputComplete(OutputCompleteEvent event) {
+    }
+
+    /**
+     * The object was closed, by {@link #close()} (under its lock) or by the keyboard's power-off (on
+     * a library thread, under the session's monitor): ends waits on it. Must not block.
+     */
+    void ended() {
     }
 
     /** Calls the data listeners of the concrete service with {@code event}; on the event thread. */
@@ -390,6 +833,7 @@ public abstract class TrovService implements AutoCloseable {
     /** The keyboard's power-off closed this object: the 2004 queued for it is its last event. */
     final void poweredOff() {
         EventDispatcher.release(this);
+        ended();
     }
 
     /** The class and identity of this object, e.g. {@code TrovMSRService@1b6d3586}; used in log messages. */
@@ -402,4 +846,6 @@ public abstract class TrovService implements AutoCloseable {
     static Thread dispatcherThread() {
         return EventDispatcher.thread();
     }
+
+    // ---- Hooks for the keylock and the tone indicator ----
 }

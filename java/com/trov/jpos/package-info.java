@@ -13,9 +13,10 @@
  * {@code java.library.path} or from the absolute path in the system property
  * {@code trov.jpos.library}. The first {@code open()} of any service object finds and sets up the
  * keyboard, the last {@code close()} releases it. Each object follows the same life:
- * {@code open()}, {@code claim()}, {@code setDeviceEnabled(true)}, use, {@code close()}
- * ({@link com.trov.jpos.ServiceState#CLOSED} to {@link com.trov.jpos.ServiceState#IDLE} to
- * {@link com.trov.jpos.ServiceState#ENABLED} and back). The keylock may be enabled without a claim;
+ * {@code open()}, {@code claim(timeout)}, {@code setDeviceEnabled(true)}, use, {@code close()}
+ * ({@code getState()} {@link com.trov.jpos.TrovConst#JPOS_S_CLOSED} to
+ * {@link com.trov.jpos.TrovConst#JPOS_S_IDLE} and back). The POS keyboard and the MSR deliver data
+ * under the UnifiedPOS input model ({@link com.trov.jpos.TrovInputService}). The keylock may be enabled without a claim;
  * the other three are exclusive and must be claimed first. Several objects of one service may be
  * open at once; keylock positions reach every enabled keylock object, the other services' events the
  * object that claimed and enabled the service. Every open object hears the keyboard go away

@@ -99,7 +99,7 @@ public final class IdleCostBench {
 
     private static void enableAll(TrovService[] services) throws Exception {
         for (TrovService service : services) {
-            service.claim();
+            service.claim(0);
             service.setDeviceEnabled(true);
         }
     }

@@ -133,10 +133,20 @@ public final class KeyboardPipelineBench {
         Arrivals arrivals = new Arrivals();
         TrovPOSKeyboardService keyboard = new TrovPOSKeyboardService();
         keyboard.addDataListener(arrivals);
+        // The input model: after each key the next is asked for, as a till that takes every key does.
+        keyboard.addDataListener(e -> {
+            try {
+                keyboard.setDataEventEnabled(true);
+            } catch (TrovException closed) {
+                // Closed meanwhile.
+            }
+        });
         try {
             keyboard.open();
-            keyboard.claim();
+            keyboard.claim(0);
             keyboard.setDeviceEnabled(true);
+            keyboard.setEventTypes(com.trov.jpos.TrovConst.KBD_ET_DOWN_UP);
+            keyboard.setDataEventEnabled(true);
             latency(options, arrivals);
             throughput(options, arrivals);
         } catch (TrovException e) {

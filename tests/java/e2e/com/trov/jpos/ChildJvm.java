@@ -28,6 +28,11 @@ final class ChildJvm {
 
     /** As {@link #run(String)}, with a class path of the given jars of the build directory. */
     static String run(String mainClass, String... jars) throws Exception {
+        return runWith(mainClass, List.of(), jars);
+    }
+
+    /** As {@link #run(String, String...)}, with arguments for the main class. */
+    static String runWith(String mainClass, List<String> arguments, String... jars) throws Exception {
         String build = System.getProperty("trov.test.build");
         String launcher = System.getProperty("trov.test.launcher", "");
         List<String> command = new ArrayList<>();
@@ -41,6 +46,7 @@ final class ChildJvm {
         }
         command.addAll(List.of("-Xcheck:jni", "-Djava.library.path=" + build,
                 "-cp", build + "/" + String.join(":" + build + "/", jars), mainClass));
+        command.addAll(arguments);
         ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
         String preload = build + "/libtrovsim.so";
         if (launcher.isEmpty()) {

@@ -22,9 +22,9 @@ class ClaimTableTest extends KeyboardFixture {
         tone.open();
         assertArrayEquals(new int[] {0, 0, 0, 0, 0}, ClaimTableReader.read());
 
-        msr.claim();
-        keyboard.claim();
-        tone.claim();
+        msr.claim(0);
+        keyboard.claim(0);
+        tone.claim(0);
         assertArrayEquals(new int[] {0, 1, 1, 1, 0}, ClaimTableReader.read());
 
         keyboard.release();
@@ -58,7 +58,7 @@ class ClaimTableTest extends KeyboardFixture {
 
         TrovPOSKeyboardService keyboard = keyboard();
         keyboard.open();
-        keyboard.claim();
+        keyboard.claim(0);
         keyboard.close();
         assertEquals(0, ClaimTableReader.at(KEYBOARD), "closed while the keylock stays open");
 

@@ -50,7 +50,7 @@ class ConcurrentObjectsTest extends StandInFixture {
                     Recorder<Integer> keylockHeard = Recorder.statusesOf(keylock);
                     Recorder<Integer> msrHeard = Recorder.statusesOf(msr);
                     keylock.open();
-                    keylock.claim();
+                    keylock.claim(0);
                     polled.set(keylock);
                     Thread powerOff = new Thread(stand::powerOffOnItsThread);
                     if (trial % 3 == 2) {
@@ -64,8 +64,8 @@ class ConcurrentObjectsTest extends StandInFixture {
                     }
 
                     assertEquals(TrovConst.SUE_POWER_OFF_OFFLINE, keylockHeard.next(WAIT_MS), "trial " + trial);
-                    assertEquals(ServiceState.CLOSED, keylock.getState());
-                    boolean msrOpen = msr.getState() == ServiceState.IDLE;
+                    assertEquals(TrovConst.JPOS_S_CLOSED, keylock.getState());
+                    boolean msrOpen = msr.getState() == TrovConst.JPOS_S_IDLE;
                     if (!msrOpen) {
                         assertEquals(TrovConst.SUE_POWER_OFF_OFFLINE, msrHeard.next(WAIT_MS), "trial " + trial);
                     }
@@ -115,6 +115,7 @@ class ConcurrentObjectsTest extends StandInFixture {
                 order.forEach(TrovService::close);
                 closed.countDown();
             });
+            services.get(i).setPowerNotify(TrovConst.JPOS_PN_ENABLED);
             services.get(i).open();
         }
         Thread raise = new Thread(() -> stand.status(TrovConst.SUE_POWER_ONLINE));
@@ -122,7 +123,7 @@ class ConcurrentObjectsTest extends StandInFixture {
         closed.await();
         raise.join();
         for (TrovService service : services) {
-            assertEquals(ServiceState.CLOSED, service.getState());
+            assertEquals(TrovConst.JPOS_S_CLOSED, service.getState());
         }
         assertEquals("closed {}", stand.counts());
     }
@@ -170,8 +171,9 @@ class ConcurrentObjectsTest extends StandInFixture {
 
     private static void claimAndEnable(TrovService service) {
         try {
-            service.claim();
+            service.claim(0);
             service.setDeviceEnabled(true);
+            KeyboardFixture.hearAll(service);
         } catch (TrovException e) {
             throw new AssertionError(e);
         }

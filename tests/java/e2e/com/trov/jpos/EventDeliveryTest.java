@@ -1,6 +1,7 @@
 package com.trov.jpos;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 
@@ -45,7 +46,7 @@ class EventDeliveryTest extends StandInFixture {
         slow.countDown();
         stand.status(TrovConst.SUE_POWER_OFF);
         assertEquals(List.of(TrovConst.SUE_POWER_ONLINE, TrovConst.SUE_POWER_OFF), heard.next(2, WAIT_MS));
-        assertEquals(ServiceState.IDLE, keyboard.getState(), "the new opening stays open");
+        assertEquals(TrovConst.JPOS_S_IDLE, keyboard.getState(), "the new opening stays open");
         assertEquals("open {KEYBOARD=1}", stand.counts());
     }
 
@@ -137,7 +138,7 @@ class EventDeliveryTest extends StandInFixture {
         TrovPOSKeyboardService keyboard = ready(open(new TrovPOSKeyboardService()));
         stand.nextDisableThrows.set(new IllegalStateException("the native disable fails"));
         assertThrows(IllegalStateException.class, keyboard::close);
-        assertEquals(ServiceState.CLOSED, keyboard.getState());
+        assertEquals(TrovConst.JPOS_S_CLOSED, keyboard.getState());
         assertEquals("closed {}", stand.counts());
     }
 
@@ -159,13 +160,15 @@ class EventDeliveryTest extends StandInFixture {
     }
 
     private static <S extends TrovService> S ready(S service) throws TrovException {
-        service.claim();
+        service.claim(0);
         service.setDeviceEnabled(true);
+        KeyboardFixture.hearAll(service);
         return service;
     }
 
     private <S extends TrovService> S open(S service) {
         try {
+            service.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
             service.open();
         } catch (TrovException e) {
             throw new IllegalStateException(e);

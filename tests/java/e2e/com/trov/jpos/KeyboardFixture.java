@@ -68,12 +68,36 @@ abstract class KeyboardFixture {
         return service;
     }
 
-    /** Opens, claims and enables. */
+    /**
+     * Opens, claims and enables; an input service also hears every key down and up, or every swipe,
+     * whichever tracks it has (with a listener from {@link Recorder} that sets DataEventEnabled again).
+     */
     static <S extends TrovService> S ready(S service) throws TrovException {
+        if (!service.getDeviceEnabled()) {
+            service.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
+        }
         service.open();
-        service.claim();
+        service.claim(0);
         service.setDeviceEnabled(true);
+        hearAll(service);
         return service;
+    }
+
+    /** For an input service: DataEventEnabled, key ups too, no track required. */
+    static void hearAll(TrovService service) throws TrovException {
+        if (service instanceof TrovPOSKeyboardService) {
+            TrovPOSKeyboardService keyboard = (TrovPOSKeyboardService) service;
+            keyboard.setEventTypes(TrovConst.KBD_ET_DOWN_UP);
+            keyboard.addDataListener(e -> Recorder.rearm(keyboard));
+        }
+        if (service instanceof TrovMSRService) {
+            TrovMSRService msr = (TrovMSRService) service;
+            msr.setTracksToRead(0);
+            msr.addDataListener(e -> Recorder.rearm(msr));
+        }
+        if (service instanceof TrovInputService) {
+            ((TrovInputService) service).setDataEventEnabled(true);
+        }
     }
 
     /** Returns once the power-status poller has had {@code polls} more chances to test the keyboard. */

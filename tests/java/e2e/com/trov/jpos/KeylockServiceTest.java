@@ -24,13 +24,13 @@ class KeylockServiceTest extends KeyboardFixture {
         TrovException e = assertThrows(TrovException.class, service::open);
         assertEquals(TrovConst.JPOS_E_NOSERVICE, e.getErrorCode());
         assertTrue(e.getMessage().contains("no POS keyboard was found"), e.getMessage());
-        assertEquals(ServiceState.CLOSED, service.getState());
+        assertEquals(TrovConst.JPOS_S_CLOSED, service.getState());
         assertEquals(TrovConst.JPOS_E_NOSERVICE, service.OpenKeylock(), "the native result itself");
         assertFalse(ClaimSegment.exists(), "a failed open leaves no claim table");
 
         KEYBOARD.replug();
         service.open();
-        assertEquals(ServiceState.IDLE, service.getState());
+        assertEquals(TrovConst.JPOS_S_IDLE, service.getState());
     }
 
     @Test
@@ -39,13 +39,13 @@ class KeylockServiceTest extends KeyboardFixture {
         service.open();
         assertTrue(ClaimSegment.exists(), "the first open creates the claim table");
         assertFalse(fifoExists(), "the library makes no file in the working directory");
-        service.claim();
+        service.claim(0);
         assertTrue(service.isKeylockClaimed(), "the claim reaches the shared table");
         service.setDeviceEnabled(true);
         assertArrayEquals(bytes(0xEF, 0x07), receivedAtLeast(2));
 
         service.close();
-        assertEquals(ServiceState.CLOSED, service.getState());
+        assertEquals(TrovConst.JPOS_S_CLOSED, service.getState());
         // On a freshly booted kernel the claim table is System V segment 0, which "no segment" must not mean.
         assertFalse(ClaimSegment.exists(), "the last close removes the claim table");
         assertEquals(0, KEYBOARD.openHandles(), "the last close closes the device");
@@ -59,11 +59,11 @@ class KeylockServiceTest extends KeyboardFixture {
         first.open();
         second.open();
         assertEquals(1, KEYBOARD.openHandles(), "the device is opened once for both");
-        first.claim();
-        TrovException e = assertThrows(TrovException.class, second::claim);
-        assertEquals(TrovConst.JPOS_E_CLAIMED, e.getErrorCode());
+        first.claim(0);
+        TrovException e = assertThrows(TrovException.class, () -> second.claim(0));
+        assertEquals(TrovConst.JPOS_E_TIMEOUT, e.getErrorCode());
         first.release();
-        second.claim();
+        second.claim(0);
         assertTrue(second.isClaimed());
 
         first.close();
@@ -91,7 +91,7 @@ class KeylockServiceTest extends KeyboardFixture {
         service.open();
         service.close();
         service.open();
-        assertEquals(ServiceState.IDLE, service.getState());
+        assertEquals(TrovConst.JPOS_S_IDLE, service.getState());
         assertEquals(1, KEYBOARD.openHandles());
         assertTrue(ClaimSegment.exists());
     }

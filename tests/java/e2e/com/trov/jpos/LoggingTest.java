@@ -54,8 +54,9 @@ class LoggingTest {
                 throw new IllegalStateException("listener failure");
             });
             msr.open();
-            msr.claim();
+            msr.claim(0);
             msr.setDeviceEnabled(true);
+            KeyboardFixture.hearAll(msr);
             List<LogRecord> normal = records.all();
             stand.powerOffOnItsThread();
             SimulatedKeyboardFixture.awaitTrue(() -> records.all().stream().anyMatch(r -> r.getThrown() != null),

@@ -38,7 +38,7 @@ class MsrEventsTest extends KeyboardFixture {
         TrovMSRService msr = msr();
         Recorder<MsrDataEvent> swipes = Recorder.swipesOf(msr);
         msr.open();
-        msr.claim();
+        msr.claim(0);
         TrovKeylockService keylock = keylock();
         Recorder<Integer> positions = Recorder.statusesOf(keylock);
         keylock.open();
@@ -50,6 +50,7 @@ class MsrEventsTest extends KeyboardFixture {
         KEYBOARD.turnKeylock(5);
         assertEquals(6, positions.next(EVENT_WAIT_MS));
         msr.setDeviceEnabled(true);
+        KeyboardFixture.hearAll(msr);
         KEYBOARD.swipe(TRACK1, null, null);
 
         MsrDataEvent swipe = swipes.next(EVENT_WAIT_MS);

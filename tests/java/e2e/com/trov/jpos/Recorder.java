@@ -37,6 +37,11 @@ final class Recorder<T> {
     /** A recorder of the status updates {@code service} hears. */
     static Recorder<Integer> statusesOf(TrovService service) {
         Recorder<Integer> heard = new Recorder<>();
+        try {
+            service.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
+        } catch (TrovException e) {
+            throw new IllegalStateException("statuses are recorded from before the enable", e);
+        }
         service.addStatusUpdateListener(e -> heard.add(e.getStatus()));
         return heard;
     }
@@ -44,15 +49,30 @@ final class Recorder<T> {
     /** A recorder of the key events {@code keyboard} hears. */
     static Recorder<KeyboardDataEvent> keysOf(TrovPOSKeyboardService keyboard) {
         Recorder<KeyboardDataEvent> heard = new Recorder<>();
-        keyboard.addDataListener(heard::add);
+        keyboard.addDataListener(e -> {
+            heard.add(e);
+            rearm(keyboard);
+        });
         return heard;
     }
 
     /** A recorder of the swipes {@code msr} hears. */
     static Recorder<MsrDataEvent> swipesOf(TrovMSRService msr) {
         Recorder<MsrDataEvent> heard = new Recorder<>();
-        msr.addDataListener(heard::add);
+        msr.addDataListener(e -> {
+            heard.add(e);
+            rearm(msr);
+        });
         return heard;
+    }
+
+    /** Sets DataEventEnabled again after a data event, as an application that wants every event does. */
+    static void rearm(TrovInputService service) {
+        try {
+            service.setDataEventEnabled(true);
+        } catch (TrovException e) {
+            // Closed meanwhile: nothing more to hear.
+        }
     }
 
     /** Everything received so far, taken or not. */

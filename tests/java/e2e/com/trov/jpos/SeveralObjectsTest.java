@@ -27,7 +27,7 @@ class SeveralObjectsTest extends KeyboardFixture {
         looker.addDataListener(lookerSwipes::add);
         ready(checkout);
         looker.open();
-        assertFailsWith(TrovConst.JPOS_E_CLAIMED, looker::claim);
+        assertFailsWith(TrovConst.JPOS_E_TIMEOUT, () -> looker.claim(0));
         assertFailsWith(TrovConst.JPOS_E_ILLEGAL, checkout::open);
         assertTrue(checkout.isClaimed());
         assertFalse(looker.isClaimed());
@@ -70,7 +70,7 @@ class SeveralObjectsTest extends KeyboardFixture {
         KEYBOARD.turnKeylock(5);
         assertEquals(6, firstHeard.next(EVENT_WAIT_MS), "the other's close leaves this one enabled");
         assertEquals(List.of(4, 2), secondHeard.all());
-        assertEquals(ServiceState.ENABLED, first.getState());
+        assertTrue(first.getDeviceEnabled());
     }
 
     @Test
@@ -83,7 +83,7 @@ class SeveralObjectsTest extends KeyboardFixture {
         passing.close();
         TrovPOSKeyboardService intruder = keyboard();
         intruder.open();
-        assertFailsWith(TrovConst.JPOS_E_CLAIMED, intruder::claim);
+        assertFailsWith(TrovConst.JPOS_E_TIMEOUT, () -> intruder.claim(0));
         assertTrue(till.isClaimed());
         assertFalse(intruder.isClaimed());
         assertEquals(1, ClaimTableReader.at(KEYBOARD_CLAIM));
@@ -113,10 +113,10 @@ class SeveralObjectsTest extends KeyboardFixture {
         query.start();
         receivedAtLeast(6);  // the query went out; the wait for its reply begins
 
-        keyboard.claim();
+        keyboard.claim(0);
         keyboard.setDeviceEnabled(true);
         assertTrue(keyboard.isClaimed());
-        assertEquals(ServiceState.ENABLED, keyboard.getState());
+        assertTrue(keyboard.getDeviceEnabled());
         assertFalse(answered.get(), "the claim and enable waited for the query");
         query.join();
     }

@@ -29,7 +29,7 @@ class TillOutageTest extends KeyboardFixture {
                     "the power-off at every object");
         }
         for (TrovService service : stale) {
-            assertEquals(ServiceState.CLOSED, service.getState());
+            assertEquals(TrovConst.JPOS_S_CLOSED, service.getState());
         }
         awaitTrue(() -> TrovService.dispatcherThread() == null, EVENT_WAIT_MS,
                 "the event thread to end once every object is closed");
@@ -47,6 +47,6 @@ class TillOutageTest extends KeyboardFixture {
         assertEquals(1, KEYBOARD.openHandles());
         KEYBOARD.swipe("AFTER", null, null);
         assertArrayEquals("AFTER".getBytes(StandardCharsets.US_ASCII), swipes.next(EVENT_WAIT_MS).getTrack1());
-        assertEquals(ServiceState.IDLE, nextKeylock.getState());
+        assertEquals(TrovConst.JPOS_S_IDLE, nextKeylock.getState());
     }
 }

@@ -51,7 +51,7 @@ class WritesAndGatesTest extends KeyboardFixture {
         assertEquals(-1, keyboard.WritePOSKeyboard(filled(81, 0x31), 81), "more than 80");
         assertEquals(-1, keyboard.WritePOSKeyboard(bytes(0x1B), -1), "negative");
         assertEquals(-1, keyboard.WritePOSKeyboard(null, 1), "no array");
-        keyboard.claim();
+        keyboard.claim(0);
         keyboard.setDeviceEnabled(true);
         TrovException refused = assertThrows(TrovException.class, () -> keyboard.writeCommand(filled(81, 0x31)));
         assertEquals(TrovConst.JPOS_E_ILLEGAL, refused.getErrorCode());
@@ -66,7 +66,7 @@ class WritesAndGatesTest extends KeyboardFixture {
         int mark = KEYBOARD.received();
         TrovToneIndicatorService tone = tone();
         tone.open();
-        tone.claim();
+        tone.claim(0);
         assertEquals(0, tone.WriteToneIndicator(bytes(0x07), 1), "not enabled");
         tone.setDeviceEnabled(true);
         assertEquals(-1, tone.WriteToneIndicator(bytes(0x07, 0x07), 3), "more than the array holds");
@@ -103,8 +103,9 @@ class WritesAndGatesTest extends KeyboardFixture {
         assertEquals(List.of(), statuses.all());
         assertEquals(List.of(), keys.all());
 
-        keyboard.claim();
+        keyboard.claim(0);
         keyboard.setDeviceEnabled(true);
+        KeyboardFixture.hearAll(keyboard);
         awaitPolls(1);
         KEYBOARD.press(0x42);
         assertEquals(0x42, keys.next(EVENT_WAIT_MS).getKeyCode());

@@ -1,5 +1,7 @@
 package com.trov.jpos.demo;
 
+import com.trov.jpos.TrovInputService;
+import com.trov.jpos.TrovException;
 import com.trov.jpos.MsrDataEvent;
 import com.trov.jpos.TrovConst;
 import com.trov.jpos.TrovKeylockService;
@@ -56,8 +58,15 @@ public final class Demo {
             }
         });
         keyboard.addStatusUpdateListener(e -> POWER.add("keyboard power status " + power(e.getStatus())));
-        keyboard.addDataListener(e -> KEYS.add("key " + e.getKeyCode() + (e.isKeyDown() ? " down" : " up")));
-        msr.addDataListener(e -> CARDS.add("card swiped: " + tracks(e)));
+        keyboard.addDataListener(e -> {
+            KEYS.add("key " + e.getKeyCode() + (e.isKeyDown() ? " down" : " up"));
+            rearm(keyboard);
+        });
+        msr.addDataListener(e -> {
+            CARDS.add("card swiped: " + tracks(e));
+            rearm(msr);
+        });
+        keyboard.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
 
         try {
             for (TrovService service : services) {
@@ -68,9 +77,13 @@ public final class Demo {
                     + ", claim table (System V key 100) present: " + claimTablePresent());
 
             for (TrovService service : services) {
-                service.claim();
+                service.claim(0);
                 service.setDeviceEnabled(true);
             }
+            keyboard.setEventTypes(TrovConst.KBD_ET_DOWN_UP);
+            msr.setTracksToRead(0);
+            keyboard.setDataEventEnabled(true);
+            msr.setDataEventEnabled(true);
             say("Claimed and enabled all four: " + states(services));
             say("  the keyboard received " + hex(SimKeyboard.received(NODE)) + " (the keylock position request)");
             expect(KEYLOCK, "keylock at position 3");  // digit 2; positions count from 1
@@ -184,5 +197,14 @@ public final class Demo {
 
     private static void say(String line) {
         System.out.println(line);
+    }
+
+    /** The input model: each data event turns DataEventEnabled off; this asks for the next one. */
+    private static void rearm(TrovInputService service) {
+        try {
+            service.setDataEventEnabled(true);
+        } catch (TrovException e) {
+            // Closed meanwhile.
+        }
     }
 }

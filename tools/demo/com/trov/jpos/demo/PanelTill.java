@@ -1,5 +1,8 @@
 package com.trov.jpos.demo;
 
+import com.trov.jpos.TrovInputService;
+import com.trov.jpos.TrovException;
+import com.trov.jpos.TrovConst;
 import com.trov.jpos.MsrDataEvent;
 import com.trov.jpos.TrovKeylockService;
 import com.trov.jpos.TrovMSRService;
@@ -33,10 +36,14 @@ public final class PanelTill {
         List<TrovService> services = List.of(keylock, keyboard, msr, tone);
         keylock.addStatusUpdateListener(e -> hear("keylock status " + e.getStatus()));
         keyboard.addStatusUpdateListener(e -> hear("keyboard status " + e.getStatus()));
-        keyboard.addDataListener(e -> hear(String.format("key 0x%02X %s", e.getKeyCode(), e.isKeyDown() ? "down" : "up")));
+        keyboard.addDataListener(e -> {
+            hear(String.format("key 0x%02X %s", e.getKeyCode(), e.isKeyDown() ? "down" : "up"));
+            rearm(keyboard);
+        });
         msr.addDataListener(e -> {
             hear("card: track 1 [" + text(e.getTrack1()) + "] track 2 [" + text(e.getTrack2()) + "] track 3 ["
                     + text(e.getTrack3()) + "]");
+            rearm(msr);
             try {
                 tone.sound(BEEP);
             } catch (Exception failed) {
@@ -44,11 +51,16 @@ public final class PanelTill {
             }
         });
         try {
+            keyboard.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
             for (TrovService service : services) {
                 service.open();
-                service.claim();
+                service.claim(0);
                 service.setDeviceEnabled(true);
             }
+            keyboard.setEventTypes(TrovConst.KBD_ET_DOWN_UP);
+            msr.setTracksToRead(0);
+            keyboard.setDataEventEnabled(true);
+            msr.setDataEventEnabled(true);
             hear("the till is open; close the keyboard's window or press Enter to end");
             awaitEnd();
         } finally {
@@ -79,5 +91,14 @@ public final class PanelTill {
 
     private static void hear(String line) {
         System.out.println(LocalTime.now().format(CLOCK) + "  the till heard: " + line);
+    }
+
+    /** The input model: each data event turns DataEventEnabled off; this asks for the next one. */
+    private static void rearm(TrovInputService service) {
+        try {
+            service.setDataEventEnabled(true);
+        } catch (TrovException e) {
+            // Closed meanwhile.
+        }
     }
 }

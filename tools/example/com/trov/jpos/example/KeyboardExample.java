@@ -69,7 +69,15 @@ public final class KeyboardExample {
         // Listeners run on the process's one event thread, one event at a time, in the order the keyboard
         // sent them. Add them before open(): events may come as soon as the device is open.
         keylock.addStatusUpdateListener(KeyboardExample::printPosition);
-        keyboard.addDataListener(KeyboardExample::printKey);
+        keyboard.addDataListener(event -> {
+            printKey(event);
+            try {
+                // The input model: each data event turns DataEventEnabled off; ask for the next one.
+                keyboard.setDataEventEnabled(true);
+            } catch (TrovException e) {
+                // Closed meanwhile.
+            }
+        });
         keyboard.addStatusUpdateListener(event -> {
             if (event.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
                 // The library has already closed every service of the process.
@@ -84,11 +92,15 @@ public final class KeyboardExample {
 
         int status = 0;
         try (keylock; keyboard) {
+            // Power states (2002 away, 2001 back) are heard only with PowerNotify enabled.
+            keyboard.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
             keylock.open();
             keyboard.open();
-            keylock.claim();
-            keyboard.claim();
+            keylock.claim(0);
+            keyboard.claim(0);
             keyboard.setDeviceEnabled(true);
+            keyboard.setEventTypes(TrovConst.KBD_ET_DOWN_UP);
+            keyboard.setDataEventEnabled(true);
             // Enabling the keylock asks the keyboard for the key position: the first event follows.
             keylock.setDeviceEnabled(true);
             System.out.println(seconds > 0 ? "ready: turn the key or press keys for " + seconds + " s"

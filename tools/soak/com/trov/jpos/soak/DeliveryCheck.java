@@ -110,19 +110,30 @@ final class DeliveryCheck {
         SimKeyboard.plugKeyboard(NODE);
         TrovPOSKeyboardService keyboard = new TrovPOSKeyboardService();
         TrovMSRService msr = new TrovMSRService();
-        keyboard.addDataListener(this::onKey);
+        keyboard.addDataListener(e -> {
+            onKey(e);
+            rearm(keyboard);
+        });
         keyboard.addStatusUpdateListener(e -> {
             if (e.getStatus() != TrovConst.SUE_POWER_ONLINE) {
                 statusEvents.incrementAndGet();
             }
         });
-        msr.addDataListener(this::onSwipe);
+        msr.addDataListener(e -> {
+            onSwipe(e);
+            rearm(msr);
+        });
+        keyboard.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
         keyboard.open();
         msr.open();
-        keyboard.claim();
-        msr.claim();
+        keyboard.claim(0);
+        msr.claim(0);
         keyboard.setDeviceEnabled(true);
         msr.setDeviceEnabled(true);
+        keyboard.setEventTypes(TrovConst.KBD_ET_DOWN_UP);
+        msr.setTracksToRead(0);
+        keyboard.setDataEventEnabled(true);
+        msr.setDataEventEnabled(true);
         System.out.printf("delivery: %d keys, %d swipes, %d bytes, seed %d, rates %s B/s (0: as fast as taken)%n",
                 keys, swipes, bytes.length, seed, Arrays.toString(rates));
 
@@ -187,5 +198,9 @@ final class DeliveryCheck {
             System.out.println("FAILURE delivery: " + firstFault);
         }
         return firstFault == null;
+    }
+
+    private static void rearm(com.trov.jpos.TrovInputService service) {
+        Rearm.of(service);
     }
 }

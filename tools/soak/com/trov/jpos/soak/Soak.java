@@ -109,6 +109,14 @@ public final class Soak {
 
     private TrovService fresh(int service) {
         TrovService s = (TrovService) FACTORIES[service].get();
+        try {
+            s.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
+            if (s instanceof TrovMSRService) {
+                ((TrovMSRService) s).setTracksToRead(0);
+            }
+        } catch (TrovException e) {
+            throw new IllegalStateException("a new object takes PowerNotify", e);
+        }
         if (s instanceof TrovKeylockService) {
             ((TrovKeylockService) s).addStatusUpdateListener(e -> {
                 // Every object also hears the keyboard's power states; the keyboard objects count them.
@@ -122,10 +130,17 @@ public final class Soak {
                 }
             });
         } else if (s instanceof TrovMSRService) {
-            ((TrovMSRService) s).addDataListener(this::checkSwipe);
+            TrovMSRService m = (TrovMSRService) s;
+            m.addDataListener(e -> {
+                checkSwipe(e);
+                Rearm.of(m);
+            });
         } else if (s instanceof TrovPOSKeyboardService) {
             TrovPOSKeyboardService k = (TrovPOSKeyboardService) s;
-            k.addDataListener(this::checkKey);
+            k.addDataListener(e -> {
+                checkKey(e);
+                Rearm.of(k);
+            });
             k.addStatusUpdateListener(e -> {
                 if (e.getStatus() == TrovConst.SUE_POWER_ONLINE) {
                     count("power-online");
@@ -178,8 +193,8 @@ public final class Soak {
 
     private static final Action[] ACTIONS = {
         new Action("open", 4, (s, sv, sl, r) -> { s.objects[sv][sl].open(); s.count("opens"); }),
-        new Action("claim", 3, (s, sv, sl, r) -> s.objects[sv][sl].claim()),
-        new Action("enable", 4, (s, sv, sl, r) -> s.objects[sv][sl].setDeviceEnabled(true)),
+        new Action("claim", 3, (s, sv, sl, r) -> s.objects[sv][sl].claim(0)),
+        new Action("enable", 4, (s, sv, sl, r) -> hearAll(s.objects[sv][sl])),
         new Action("disable", 1, (s, sv, sl, r) -> s.objects[sv][sl].setDeviceEnabled(false)),
         new Action("release", 1, (s, sv, sl, r) -> s.objects[sv][sl].release()),
         new Action("close", 2, (s, sv, sl, r) -> { s.objects[sv][sl].close(); s.count("closes"); }),
@@ -381,8 +396,8 @@ public final class Soak {
             for (int service = 0; service < 4; ++service) {
                 once[service] = (TrovService) FACTORIES[service].get();
                 once[service].open();
-                once[service].claim();
-                once[service].setDeviceEnabled(true);
+                once[service].claim(0);
+                hearAll(once[service]);
             }
             SimKeyboard.tapKey(NODE, 0x1C);
             sleepMs(300);
@@ -457,6 +472,17 @@ public final class Soak {
             Thread.sleep(ms);
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
+        }
+    }
+
+    /** Enables an object; an input object then hears every key down and up and every swipe. */
+    private static void hearAll(TrovService s) throws TrovException {
+        s.setDeviceEnabled(true);
+        if (s instanceof TrovPOSKeyboardService) {
+            ((TrovPOSKeyboardService) s).setEventTypes(TrovConst.KBD_ET_DOWN_UP);
+        }
+        if (s instanceof com.trov.jpos.TrovInputService) {
+            ((com.trov.jpos.TrovInputService) s).setDataEventEnabled(true);
         }
     }
 }

@@ -1,5 +1,6 @@
 package com.trov.jpos.soak;
 
+import com.trov.jpos.TrovConst;
 import com.trov.jpos.KeyboardDataEvent;
 import com.trov.jpos.MsrDataEvent;
 import com.trov.jpos.TrovException;
@@ -69,13 +70,24 @@ final class StreamFuzz {
         TrovMSRService msr = new TrovMSRService();
         keylock.addStatusUpdateListener(events::add);
         keyboard.addStatusUpdateListener(events::add);
-        keyboard.addDataListener(events::add);
-        msr.addDataListener(events::add);
+        keyboard.addDataListener(e -> {
+            events.add(e);
+            Rearm.of(keyboard);
+        });
+        msr.addDataListener(e -> {
+            events.add(e);
+            Rearm.of(msr);
+        });
         for (TrovService s : new TrovService[] {keylock, keyboard, msr}) {
+            s.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
             s.open();
-            s.claim();
+            s.claim(0);
             s.setDeviceEnabled(true);
         }
+        keyboard.setEventTypes(TrovConst.KBD_ET_DOWN_UP);
+        msr.setTracksToRead(0);
+        keyboard.setDataEventEnabled(true);
+        msr.setDataEventEnabled(true);
         Random random = new Random(seed);
         Stimulus source = new Stimulus(random);
         long garbageEvents = 0;

@@ -4,6 +4,9 @@ import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
 
+import com.trov.jpos.TrovConst;
+import com.trov.jpos.TrovException;
+import com.trov.jpos.TrovInputService;
 import com.trov.jpos.TrovKeylockService;
 import com.trov.jpos.TrovMSRService;
 import com.trov.jpos.TrovPOSKeyboardService;
@@ -51,18 +54,28 @@ class PanelWindowTest {
         TrovToneIndicatorService tone = new TrovToneIndicatorService();
         List<TrovService> services = List.of(keylock, keyboard, msr, tone);
         keylock.addStatusUpdateListener(e -> heard.add("keylock " + e.getStatus()));
-        keyboard.addDataListener(e -> heard.add("key " + Integer.toHexString(e.getKeyCode())
-                + (e.isKeyDown() ? " down" : " up")));
-        msr.addDataListener(e -> heard.add("card [" + latin1(e.getTrack1()) + "] [" + latin1(e.getTrack2()) + "] ["
-                + latin1(e.getTrack3()) + "]"));
+        keylock.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
+        keyboard.addDataListener(e -> {
+            heard.add("key " + Integer.toHexString(e.getKeyCode()) + (e.isKeyDown() ? " down" : " up"));
+            rearm(keyboard);
+        });
+        msr.addDataListener(e -> {
+            heard.add("card [" + latin1(e.getTrack1()) + "] [" + latin1(e.getTrack2()) + "] ["
+                    + latin1(e.getTrack3()) + "]");
+            rearm(msr);
+        });
         // Opened first, so that its log shows the keylock position request of the enable.
         SimPanel panel = SimPanel.open(NODE, KeyLayout.defaults());
         try {
             for (TrovService service : services) {
                 service.open();
-                service.claim();
+                service.claim(0);
                 service.setDeviceEnabled(true);
             }
+            keyboard.setEventTypes(TrovConst.KBD_ET_DOWN_UP);
+            msr.setTracksToRead(0);
+            keyboard.setDataEventEnabled(true);
+            msr.setDataEventEnabled(true);
             await("keylock 1");  // digit 0 at plug-in
             Robot robot = new Robot();
             robot.setAutoDelay(30);
@@ -179,5 +192,14 @@ class PanelWindowTest {
 
     private static String latin1(byte[] bytes) {
         return new String(bytes, StandardCharsets.ISO_8859_1);
+    }
+
+    /** Asks for the next data event, as the input model wants after each one. */
+    private static void rearm(TrovInputService service) {
+        try {
+            service.setDataEventEnabled(true);
+        } catch (TrovException e) {
+            // Closed meanwhile.
+        }
     }
 }
