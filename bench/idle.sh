@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds a release tree and measures what the library costs at rest (IdleCostBench): idle CPU and thread
 # count with all four services open and enabled, the first open() and the last close(), and CPU while the
 # keyboard is away. Arguments are passed on as name=value options (idleS=20 rounds=20 awayS=5).

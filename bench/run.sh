@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds a release tree and runs the key pipeline benchmark against the simulated keyboard, printing
 # the figures. Arguments are passed to the benchmark as name=value options (keys=20000 warmup=2000
 # gapUs=200 trialMs=2000 searchTrials=8 rounds=5000).

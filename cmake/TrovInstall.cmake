@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # What `cmake --install` puts where, and what the Debian package holds (cmake/TrovPackage.cmake packs
 # the same tree). An application needs the jar on its class path and the library on java.library.path;
 # integrators get the diagnostic tool, the udev rule and the documents. The simulator and the test and

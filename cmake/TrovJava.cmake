@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Java tool discovery and a helper that compiles Java sources into a jar, generating the JNI headers
 # of their native methods with `javac -h` on the way. The headers are what the C++ entry points include,
 # so a Java declaration and its C++ definition that disagree fail the build.

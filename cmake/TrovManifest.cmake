@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Writes the manifests of the product jars, run at every build (cmake -P) so that the revision they
 # name is the one built:
 #   cmake -DSOURCE_DIR=<repository> -DGIT=<git or empty> -DVERSION=<x.y.z> -DJDK=<javac version>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Debian package of a build: `cpack -G DEB` in the build directory (tools/build-debs.sh runs it for
 # x86_64 and i386) writes deb/trovjpos_<version>_<arch>.deb. It holds what `cmake --install` installs,
 # with the prefix /usr and the binaries stripped. One package per architecture, not a library package

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Toolchain for the 32-bit x86 Linux target, built on an x86_64 Debian machine with g++-multilib and the
 # :i386 libraries. Test binaries run through tools/run-i386.sh, which executes them directly where the
 # kernel runs 32-bit programs and under qemu-i386 where it does not; ./tools/test.sh runs them in the VM

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The claim table: five bytes of System V shared memory under key 100, one claimed flag per service
 // (byte 0 keylock, 1 MSR, 2 POS keyboard, 3 tone indicator, 4 unused), shared by every process that uses
 // the library. It is attached by the common open sequence and detached by the shutdown, which removes it

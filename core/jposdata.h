@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one record of per-service state shared by the entry points, the reader and the decoder.
 //
 // The record is exported under the name JposData, and its layout (field order, sizes and the natural

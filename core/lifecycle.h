@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device lifecycle shared by the four services: the reset of the service state, the common open
 // sequence that the first Open of any service runs, the shutdown close_all, and the power-off shutdown
 // that the library's own threads raise.

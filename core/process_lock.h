@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A lock across the processes of the machine that dies with its holder: one System V semaphore in a set
 // of its own under a fixed key. The semaphore counts holders: 0 is free, and taking it waits for 0 and
 // adds 1 in one operation, with SEM_UNDO, so that the kernel gives it back when the holder ends in any

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Holds a pthread mutex for the life of a scope. The library links no C++ runtime, so it uses the POSIX
 // mutex directly rather than std::mutex.
 #ifndef TROV_CORE_SCOPED_LOCK_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Well-defined hand-off of the library's plain shared variables between threads.
 //
 // The service state is a set of plain one-byte flags, counts and handles that several threads read and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The stop signal of an opening: an eventfd that the shutdown raises first thing, and that every wait of
 // the reader and the decoder watches beside the descriptor it waits on. A thread of the opening then
 // wakes at once, wherever it waits (for device input, for room in a full FIFO, for a byte in an empty

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Definitions of the library's process-wide state (declared in trovjpos.h).
 //
 // The two device objects are defined in this one unit, hidfunc first (then IOFifo), so that static construction

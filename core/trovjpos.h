@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's process-wide state: the service record, the flags and handles of the three library
 // threads, the claim table, the Java references and the two device objects.
 //

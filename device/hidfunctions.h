@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device channel: finds the POS keyboard among the Linux hiddev nodes by its vendor application,
 // prepares the vendor output usage, sends commands one byte per output report, reads the device's input
 // events keeping only the vendor byte usages, and tells whether the device is still present.

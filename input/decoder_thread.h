@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The decoder thread: reads the FIFO one byte at a time and runs the framing state machine over it.
 #ifndef TROV_INPUT_DECODER_THREAD_H
 #define TROV_INPUT_DECODER_THREAD_H

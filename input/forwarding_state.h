@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the input stands between the keyboard and the decoder, for a caller that must tell input that
 // arrived before a moment from input that arrived after it (the TCO query: a reply that began before its
 // query was sent answers another query).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pipe through which the reader thread hands the device's input bytes to the decoder thread.
 //
 // The process makes the pipe itself (pipe2, close-on-exec) and nothing else can reach it: it has no name

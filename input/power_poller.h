@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The power-status poller: a thread that runs the edge detector once a second and reports every edge
 // to the POS keyboard's status listener. At most one runs at a time.
 #ifndef TROV_INPUT_POWER_POLLER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "input/power_status.h"
 
 #include "core/scoped_lock.h"

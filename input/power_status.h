@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The power-state edge detector: tests whether the keyboard still answers and reports a JavaPOS power
 // status only when the answer differs from the one reported last.
 #ifndef TROV_INPUT_POWER_STATUS_H

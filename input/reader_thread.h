@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device reader thread: the only place where the library reads from the keyboard. It makes the
 // FIFO, starts the decoder, and forwards every non-zero input byte into the FIFO. When a read fails
 // because the keyboard is gone, it closes the device and searches for it again; a keyboard that stays

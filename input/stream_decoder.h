@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framing state machine over the device's input bytes: marker bytes open and close the frames of
 // the three MSR tracks, the keylock position and the TCO reply; bytes inside a frame are collected;
 // bytes outside any frame are key codes, with a release prefix (0xFE) and an extended prefix (0xE0).

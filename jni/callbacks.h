@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The road from the library's threads to the Java service objects: each callback attaches its thread
 // to the VM, calls one listener method on the registered object, and detaches again.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "jni/command_bytes.h"
 
 bool bCopyCommand(JNIEnv *env, jbyteArray data, jint count, signed char *buffer, int capacity)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Copying a command from a Java byte array into a fixed command buffer, with the checks the write entry
 // points share.
 #ifndef TROV_JNI_COMMAND_BYTES_H

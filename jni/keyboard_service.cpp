@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The native methods of com.trov.jpos.TrovPOSKeyboardService: open and close the POS keyboard service,
 // claim it, enable key events (which also starts the power-status poller), send raw commands to the
 // keyboard and read its TCO values.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The native methods of com.trov.jpos.TrovKeylockService: open and close the keylock service on the
 // shared device, switch keylock position events on and off, and set and read the keylock's claim.
 #include "com_trov_jpos_TrovKeylockService.h"

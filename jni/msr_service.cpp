@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The native methods of com.trov.jpos.TrovMSRService: open and close the magnetic stripe reader
 // service, switch swipe events on and off (which also starts the power-status poller), and set and
 // read the MSR's claim.

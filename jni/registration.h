@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Registration of the Java service objects: at Open, a global reference to the service object and the
 // method ids of its listener methods are stored here, for the library's threads to raise events on.
 #ifndef TROV_JNI_REGISTRATION_H

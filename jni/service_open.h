@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Open and Close steps the services share: the common open sequence followed by a service's
 // registration, and the count a Close takes away.
 #ifndef TROV_JNI_SERVICE_OPEN_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TCO query: asks the keyboard for one of its TCO values by index and waits, bounded, for the
 // decoder to hand over the reply through a System V message queue (key 111).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The native methods of com.trov.jpos.TrovToneIndicatorService: open and close the tone indicator
 // service, allow tone commands, send them, and set and read the tone indicator's claim.
 #include "com_trov_jpos_TrovToneIndicatorService.h"

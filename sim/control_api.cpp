@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The C control API (trovsim.h): argument checks, then the simulator.
 #include <vector>
 

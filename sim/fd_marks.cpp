@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sim/fd_marks.h"
 
 namespace trovsim::fd_marks {

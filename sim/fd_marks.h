@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which descriptors the simulator handed out, readable without a lock: the interposed read, close and
 // poll ask this for every call the process makes, so the answer for a foreign descriptor must cost one
 // atomic load.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a simulated HID device looks like to the hiddev driver: its application collections and its
 // input/output/feature reports with their fields and usages, as the kernel's HID parser would have
 // built them from the report descriptor. Also the stored values of the output fields (HIDIOCSUSAGE)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The hiddev driver's answers to ioctl requests on an open node of a present device, as the Linux
 // kernel gives them in default (non-UREF) mode. Requests on descriptors of an unplugged device never
 // get here: the caller refuses them with ENODEV first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Process-wide faults injected into C library calls (trovsim_inject): per kind of call, how many calls
 // still pass, how many then fail and with which error. Unarmed, a check costs one atomic load, so the
 // interposed calls stay cheap for a JVM that makes millions of them.

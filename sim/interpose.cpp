@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The C library entry points the simulator stands in for. Node paths open a simulated node; the
 // descriptors handed out get the hiddev driver's read, ioctl, poll, ppoll and close behaviour. The reads
 // and writes of FIFOs and pipes, shmget, shmat, msgget and pthread_create fail here when a test has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The POS keyboard's byte protocol, independent of how the bytes travel (hiddev reports here, a USB
 // gadget's endpoints elsewhere): what the host sends as command bytes, what the keyboard answers, and
 // how its own input (keys, card swipes, keylock turns) is framed and packed into input reports.

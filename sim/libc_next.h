@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The C library's own entry points behind the interposed ones, found with dlsym(RTLD_NEXT). A call
 // that arrives while the symbol is still being looked up (dlsym re-entering the library, or another
 // thread racing the first look-up) goes straight to the kernel instead, so start-up can never recurse.

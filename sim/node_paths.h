@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Recognises the node paths the simulator stands behind: "/dev/usb/hid/hiddev0" to "hiddev15".
 #ifndef TROVSIM_NODE_PATHS_H
 #define TROVSIM_NODE_PATHS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Native methods of com.trov.jpos.sim.SimKeyboard: each passes its arguments to the C control API.
 // Arrays and strings are copied in and out with the region calls, so no Java object stays pinned and
 // no JNI call happens with an exception pending.

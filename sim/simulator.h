@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulator's whole state: the sixteen nodes (which device sits behind each, its keyboard, its
 // counters and received bytes) and the descriptors handed out, behind one lock. The descriptor side is
 // used by the interposed C library functions, the node side by the control API.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The descriptor side of the simulator: opening a node path, accounting reads, ioctl requests and
 // closes on the descriptors handed out.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The node side of the simulator: what sits behind each node path, the keyboard's settings and input,
 // plugging, and what the tests observe.
 #include <cstdlib>

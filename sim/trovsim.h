@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * Control API of the simulated POS keyboard and Linux hiddev driver (libtrovsim.so).
  *

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Checks the built libTrovJPOS.so as a JVM and other code in the process see it:
 #  - the only NEEDED library is the C library (no C++ runtime, no libjvm);
 #  - the dynamic symbol table defines exactly the JNI entry points declared by the generated JNI headers

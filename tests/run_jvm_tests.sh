@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs the JUnit 5 tests in a real JVM with -Xcheck:jni and the simulated keyboard preloaded, and fails
 # on any warning the JNI checker prints, not only on failed tests.
 # Usage: run_jvm_tests.sh <build dir> <java> <junit console jar> [launcher]

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs the test of the simulated keyboard's window (JUnit 5, java.awt.Robot) in an X server of its own:
 # Xvfb on a display it picks free, with the simulator preloaded and -Xcheck:jni. Fails on any JNI warning
 # but two of the JDK 17 desktop's own, which the checker reports from any Swing window (a plain JFrame

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs a program (the JVM) with the AddressSanitizer and UBSan runtimes of g++ preloaded ahead of
 # everything else, so that the sanitized build of the library (build/asan-x86_64) can be loaded into it:
 #   tools/asan-java.sh java [options...]

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian packages trovjpos_<version>_amd64.deb and trovjpos_<version>_i386.deb.
 #   tools/build-debs.sh                      configures and builds build/release-x86_64 and
 #                                            build/release-i386, then packs them into build/deb

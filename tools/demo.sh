@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # The demo: builds the library and runs the service tour against the simulated keyboard.
 # With --panel it opens the simulated keyboard's window instead, beside a small till that prints what
 # the application hears (needs a display).

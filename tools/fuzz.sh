@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer harnesses (clang, AddressSanitizer + UBSan, build/fuzz-x86_64) and runs each for
 # the given number of seconds, starting from the seed corpus in tests/fuzz/corpus/<name> (new inputs go
 # to build/fuzz-x86_64/corpus/<name>). A finding stops that fuzzer, keeps the input in

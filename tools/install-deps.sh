@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages a task needs: `install-deps.sh demo`, `install-deps.sh panel` (the demo with
 # the simulated keyboard's window), `install-deps.sh packages` (building the Debian packages of both
 # architectures) or `install-deps.sh tests`.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs a 32-bit x86 program: directly where the kernel executes i386 binaries, otherwise under qemu-i386
 # (some sandboxed kernels refuse 32-bit executables with "Exec format error"). qemu-i386 is the quick
 # local fallback; the i386 verdict of ./tools/test.sh comes from the VM (tests/hil/run.sh), which sets

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Every test tier: native tests (GoogleTest) against the simulated keyboard, end-to-end tests in a real
 # JVM with -Xcheck:jni, for x86_64 with g++ and clang, and an AddressSanitizer+UBSan build. A
 # ThreadSanitizer build checks the hand-offs between the library's threads. The 32-bit x86 target is

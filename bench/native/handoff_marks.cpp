@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Marks of the input hand-offs, for the benchmark only: with libtrovbench.so preloaded (after
 // libtrovsim.so), its send() and read() stand in front of the C library's and note, on the calling
 // thread, the time of the last send() (the simulated driver queueing an input report, inside

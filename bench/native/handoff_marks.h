@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Times of the input hand-offs on the calling thread (see handoff_marks.cpp), in CLOCK_MONOTONIC
 // nanoseconds, the clock of System.nanoTime().
 #ifndef TROVBENCH_HANDOFF_MARKS_H

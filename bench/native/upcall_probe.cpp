@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Native side of com.trov.jpos.bench.UpcallProbe: timestamps taken on the library's own threads, and
 // the costs of the primitives the input pipeline is made of.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The keyboard firmware's logic, free of any I/O: the script commands a test sends it, how the command
 // bytes are taken from the output reports the host sends, and how the keyboard's input is cut into the
 // input reports it writes. The byte protocol itself (answers, framing) is sim/keyboard_protocol.h, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // trovkbd-firmware: the POS keyboard's firmware for the device end of a USB cable, in a Linux USB
 // gadget (configfs HID function on a UDC). It reads the output reports the host sends through the
 // function's node (/dev/hidgN), records every command byte, answers the keylock request and TCO queries

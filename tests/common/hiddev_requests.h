@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The hiddev requests the tests make on a keyboard's node, the same against the simulated driver and
 // against the real one: report and usage look-ups, and sending one command byte.
 #ifndef TROV_TESTS_HIDDEV_REQUESTS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the kernel's hiddev driver answers on the keyboard's node, request by request, stated once for
 // both places that check it: tests/hil/driver_facts_test.cpp against the real driver (the real-driver
 // tier), and the simulator's tests (tests/sim), as the simulator must answer the same.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Shared by the shell tests of tests/diag: running a program of the target (under the launcher of the
 # 32-bit build where there is one) with environment meant for that program only, and the checks.
 # shellcheck shell=bash

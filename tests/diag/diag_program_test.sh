@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # trovjpos-diag as an integrator runs it, with the simulated keyboard preloaded: exit status and output
 # with and without a keyboard, bad usage, --help, and --watch ended by time and by SIGINT.
 # Usage: diag_program_test.sh <trovjpos-diag> <libtrovsim.so> [launcher]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // trovjpos-diag's checks, run in-process against the simulated keyboard and hiddev driver.
 #include <gtest/gtest.h>
 

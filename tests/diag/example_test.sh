@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # The example application in a JVM against the simulated keyboard of node 0: it sees the keylock
 # position its enabling asks for, the key presses and keylock turns that follow, closes after the given
 # time or on SIGTERM, and reports a missing keyboard with the error code.

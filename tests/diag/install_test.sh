@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # `cmake --install` into a scratch prefix: the tree holds what an integrator needs and nothing of the
 # simulator or the tests, the installed library needs only the C library, and an application given only
 # the installed jar and library runs (the example application, against the simulated keyboard).

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # The product jar and the two built beside it: the manifest names the version, the module, the licence
 # and the revision that was built; the sources jar holds every source of com.trov.jpos; the Javadoc jar
 # holds the pages of the API.

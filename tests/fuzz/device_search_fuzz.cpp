@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the device search against sixteen nodes of random kinds: absent, refused, or a HID device with
 // a random description (applications, reports, fields, usages) whose driver may fail any request from
 // a chosen one on, as a device that is pulled out during the search. The library's open, ioctl and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the reader's handling of hiddev records: reads of any size holding any records (usages and
 // values of every kind, more records than one read takes) must yield exactly the low bytes of the
 // vendor input usages, in order, and never more than one read can store. Each read of the fuzz input

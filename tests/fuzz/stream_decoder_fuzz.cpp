@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the framing of the input stream: any byte sequence, with any mix of enabled services, must
 // decode without a fault, raise only well-formed events of enabled services, keep at most one frame
 // open, and leave the decoder able to deliver a swipe, a keylock turn and a key that follow it.

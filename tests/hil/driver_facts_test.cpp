@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the real Linux hiddev driver answers for the keyboard, request by request: the facts the library
 // relies on and the simulator (sim/) models. Runs only inside the real-driver tier's VM, against the
 // kernel's node for trovkbd-firmware's gadget (HIL_FW_CONTROL / HIL_FW_LOG name the firmware's control

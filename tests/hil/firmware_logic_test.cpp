@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The keyboard firmware's logic without a gadget: its script, the command bytes it takes from output
 // reports, the input reports it writes, and how script commands change its answers.
 #include <gtest/gtest.h>

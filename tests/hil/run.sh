@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # The VM tier: the library in a real JVM against the real Linux usbhid/hiddev driver, and the 32-bit
 # target run natively. Boots Debian's amd64 kernel (which runs 32-bit programs natively) under qemu with
 # the host's root mounted read-only over virtio-9p; in the VM a configfs HID gadget on dummy_hcd is the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sending, reading and presence on an open keyboard, and what the channel reports without one.
 #include <chrono>
 #include <thread>

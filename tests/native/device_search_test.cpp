@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device search: which hiddev node is taken, which are never touched, and how set-up failures end it.
 #include <cstring>
 

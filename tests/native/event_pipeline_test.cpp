@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole road from the simulated keyboard to the listener calls: reader, FIFO, decoder, callbacks,
 // the power-state detector and poller, reconnection, the reconnect time-out and the shutdowns that the
 // library's own threads raise.

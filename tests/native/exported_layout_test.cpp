@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The layout of the exported data, which other code in the process reads by name: field offsets of the
 // service record and the sizes of the exported globals, identical on i386 and x86_64 except where the
 // platform's own types (pthread_t, the message buffer's long) differ.

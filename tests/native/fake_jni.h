@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A stand-in for the Java VM's JNI function table, enough for the entry points' open, close and
 // registration paths: objects of fake classes with a chosen set of methods, counted global references,
 // a pending exception, and failures on demand.

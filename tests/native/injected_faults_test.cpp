@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The faults the library must survive, injected by the simulator: interrupted and short calls on the
 // input road, a keyboard that refuses its replug or stops answering its presence test, System V objects
 // and threads that cannot be had, and TCO replies that come late or are left over. Each gives its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The open and close lifecycle through the keylock entry points: the common open sequence, the counts,
 // the reset at first open, the shutdown, the claim table, and the undoing of a failed open.
 #include <chrono>

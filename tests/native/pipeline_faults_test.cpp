@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The input pipeline under faults: a shutdown while the FIFO is full, a reconnect in the middle of a
 // frame, events of an opening that has ended, and open counts at their limit.
 #include <fcntl.h>

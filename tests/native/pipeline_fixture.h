@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Common ground of the native tests that run the input pipeline into service objects in the fake VM
 // (event_pipeline_test, pipeline_faults_test, injected_faults_test): the fake VM with one object of each
 // listening service, opening and closing them through their entry points, the listener calls to expect,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The power-state edge detector: its four states against a present and an absent keyboard, and a lost
 // keyboard left to the reader while it is still open.
 #include "core/shared_access.h"

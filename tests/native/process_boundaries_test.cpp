@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What one process using the library leaves to the others: the input pipe that no name in a working
 // directory leads to, the claim table they share by key (also when a holder is killed or powered off),
 // the TCO replies that every process with the keyboard open sees, and the descriptors that a program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The POS keyboard, MSR and tone indicator entry points: their gates, the bytes they put on the wire,
 // the TCO query with its message-queue hand-off, and the poller they start.
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Common set-up of the native tests: a simulator with every node absent, and a library with its device
 // closed and no claim segment left over from an earlier run.
 #ifndef TROV_TESTS_SIM_FIXTURE_H

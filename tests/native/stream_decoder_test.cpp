@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framing rules of the input stream, byte by byte, with the Java side replaced by the fake VM.
 #include <sys/ipc.h>
 #include <sys/msg.h>

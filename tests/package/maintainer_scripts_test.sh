@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # The package's postinst and postrm against stand-ins for getent, groupadd, groupdel and udevadm that
 # keep a group file and a log in a scratch directory; DPKG_ROOT puts the scripts' own state there too.
 # Usage: maintainer_scripts_test.sh <postinst> <postrm>

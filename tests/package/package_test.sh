@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # The Debian packages, packed by tools/build-debs.sh from the x86_64 and i386 builds of the test tiers:
 # what each holds and depends on, lintian, the maintainer scripts as packaged, and the example
 # application compiled from the package's copy of its source and run, against the simulated keyboard,

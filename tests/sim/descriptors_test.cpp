@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening, reading and closing node paths as a program does, and that other files stay untouched.
 #include <sys/socket.h>
 

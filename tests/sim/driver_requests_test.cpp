@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The hiddev ioctl requests a device search makes, answered as the kernel answers them.
 #include <cstring>
 

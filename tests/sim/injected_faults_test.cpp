@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The faults the simulator injects into calls of the process: which calls they take, how many, with
 // which result, and that every other call passes through; the presence-test fault and late answers.
 #include <pthread.h>

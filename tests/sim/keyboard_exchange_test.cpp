@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Command bytes sent through output reports, the keyboard's answers and its input, as event records.
 #include <thread>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The keyboard's byte protocol on its own: answers to the command stream and the framing of its input.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Unplugging, replugging and resetting: what old descriptors and the node path do afterwards.
 #include <chrono>
 #include <future>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared set-up of the simulator tests: a fresh simulator per test, and the client-side calls a program
 // makes on a hiddev node (open, the usage ioctls, reading event records), through the real C library
 // entry points that the simulator interposes.

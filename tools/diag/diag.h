@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // trovjpos-diag: what an integrator needs to know about the hiddev nodes on a terminal. It walks the
 // nodes the library walks, with the library's own device channel (HidFunctions), and says for each
 // whether it is there, whether this process may open it, whether it carries the keyboard's vendor

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // trovjpos-diag: checks, on the terminal, the hiddev nodes that libTrovJPOS opens. See diag.h.
 #include <atomic>
 #include <csignal>

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs a reliability tool in a real JVM with -Xcheck:jni against the simulated keyboard, in a scratch
 # working directory, and fails on a failed check, on any warning of
 # the JNI checker and on a JVM crash.

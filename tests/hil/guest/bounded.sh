@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # bounded.sh SECONDS COMMAND...: runs COMMAND and, if it has not ended after SECONDS, leaves in the output
 # what its process was doing before ending it: a JVM's own thread dump (SIGQUIT, printed on its output),
 # then each thread's name, state, kernel wait channel and pending system call, and each thread's native

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Guest side of the VM tier, run in the VM chrooted into the host's root (read-only; /tmp and /run are
 # the VM's tmpfs; the i386 build tree is writable). With an i386 tree it first runs that tree's tests
 # natively (this kernel runs 32-bit programs): its ctest (native tests, exports, the JVM tests against the

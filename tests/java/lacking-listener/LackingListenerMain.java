@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 import com.trov.jpos.TrovKeylockService;
 import com.trov.jpos.sim.SimKeyboard;
 

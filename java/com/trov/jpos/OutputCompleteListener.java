@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package com.trov.jpos;
 
 /** Receives output complete events. Called on the process's one event thread, never on a native thread. */

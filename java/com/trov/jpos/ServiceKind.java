@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package com.trov.jpos;
 
 /** The four services of the POS keyboard, with what the Java side needs to know of each. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /**
  * Application access to a USB POS keyboard through four services that share the one device:
  * <ul>

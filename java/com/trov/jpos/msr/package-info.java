@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /**
  * Magnetic stripe card data: {@link com.trov.jpos.msr.Track} checks one track as the keyboard
  * delivers it (sentinels, character set, check character) and gives its data with or without the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package com.trov.jpos.sim.panel;
 
 /** A key layout file that cannot be used; the message names the file, the line and what is wrong with it. */
