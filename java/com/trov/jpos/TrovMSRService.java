@@ -138,6 +138,38 @@ public final class TrovMSRService extends TrovInputService {
         return true;
     }
 
+    /** @return true: the reader reads ISO tracks */
+    public boolean getCapISO() {
+        return true;
+    }
+
+    /** @return false: the reader reads no JIS-I tracks */
+    public boolean getCapJISOne() {
+        return false;
+    }
+
+    /** @return false: the reader reads no JIS-II track */
+    public boolean getCapJISTwo() {
+        return false;
+    }
+
+    /** @return 0: the reader cannot write tracks */
+    public int getCapWritableTracks() {
+        return 0;
+    }
+
+    /**
+     * Sets the data properties (the tracks and the parsed card fields) back to empty, as before the
+     * first swipe.
+     *
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open
+     */
+    public void clearInputProperties() throws TrovException {
+        openSession();
+        trackData = new byte[][] {new byte[0], new byte[0], new byte[0]};
+        card = CardData.EMPTY;
+    }
+
     /** @return TransmitSentinels; false at each open */
     public boolean getTransmitSentinels() {
         return transmitSentinels;

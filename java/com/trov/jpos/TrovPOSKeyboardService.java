@@ -93,6 +93,23 @@ public final class TrovPOSKeyboardService extends TrovInputService {
         return posKeyData;
     }
 
+    /** @return true: the keyboard reports key releases, which {@link TrovConst#KBD_ET_DOWN_UP} delivers */
+    public boolean getCapKeyUp() {
+        return true;
+    }
+
+    /**
+     * Sets the data properties ({@link #getPOSKeyData()}, {@link #getPOSKeyEventType()}) back to 0, as
+     * before the first data event.
+     *
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open
+     */
+    public void clearInputProperties() throws TrovException {
+        openSession();
+        posKeyData = 0;
+        posKeyEventType = 0;
+    }
+
     /**
      * Returns whether the data event being (or last) delivered was a key down or up.
      *

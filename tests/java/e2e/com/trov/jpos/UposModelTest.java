@@ -57,6 +57,8 @@ class UposModelTest extends KeyboardFixture {
         KEYBOARD.press(0x15);
         assertEquals(0x15 << 8 | TrovConst.KBD_KET_KEYDOWN, keys.next(EVENT_WAIT_MS));
         assertFalse(keyboard.getDeviceEnabled(), "AutoDisable disabled the device after the key");
+        keyboard.clearInputProperties();
+        assertEquals(0, keyboard.getPOSKeyData() << 8 | keyboard.getPOSKeyEventType(), "the key's properties cleared");
     }
 
     @Test
