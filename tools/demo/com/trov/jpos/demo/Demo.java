@@ -77,14 +77,7 @@ public final class Demo {
             say("  device descriptors open: " + SimKeyboard.openHandles(NODE)
                     + ", claim table (System V key 100) present: " + claimTablePresent());
 
-            for (TrovService service : services) {
-                service.claim(0);
-                service.setDeviceEnabled(true);
-            }
-            keyboard.setEventTypes(TrovConst.KBD_ET_DOWN_UP);
-            msr.setTracksToRead(0);
-            keyboard.setDataEventEnabled(true);
-            msr.setDataEventEnabled(true);
+            claimAndEnable(services, keyboard, msr);
             say("Claimed and enabled all four: " + states(services));
             say("  the keyboard received " + hex(SimKeyboard.received(NODE)) + " (the keylock position request)");
             expect(KEYLOCK, "keylock at position 3");  // digit 2; positions count from 1
@@ -207,5 +200,21 @@ public final class Demo {
         } catch (TrovException e) {
             // Closed meanwhile.
         }
+    }
+
+    /**
+     * Claims and enables the open services, and asks for key downs and ups and for every swipe, whatever
+     * tracks it holds, one data event at a time (the listeners ask for the next).
+     */
+    static void claimAndEnable(List<TrovService> services, TrovPOSKeyboardService keyboard, TrovMSRService msr)
+            throws TrovException {
+        for (TrovService service : services) {
+            service.claim(0);
+            service.setDeviceEnabled(true);
+        }
+        keyboard.setEventTypes(TrovConst.KBD_ET_DOWN_UP);
+        msr.setTracksToRead(0);
+        keyboard.setDataEventEnabled(true);
+        msr.setDataEventEnabled(true);
     }
 }

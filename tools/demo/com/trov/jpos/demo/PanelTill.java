@@ -55,13 +55,8 @@ public final class PanelTill {
             keyboard.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
             for (TrovService service : services) {
                 service.open();
-                service.claim(0);
-                service.setDeviceEnabled(true);
             }
-            keyboard.setEventTypes(TrovConst.KBD_ET_DOWN_UP);
-            msr.setTracksToRead(0);
-            keyboard.setDataEventEnabled(true);
-            msr.setDataEventEnabled(true);
+            Demo.claimAndEnable(services, keyboard, msr);
             hear("the till is open; close the keyboard's window or press Enter to end");
             awaitEnd();
         } finally {
