@@ -32,16 +32,19 @@ class EventDeliveryTest extends StandInFixture {
     @Test
     void aPowerOffQueuedForAnEarlierOpeningNeverActsOnTheReopenedObject() throws Exception {
         TrovPOSKeyboardService keyboard = open(new TrovPOSKeyboardService());
+        CountDownLatch inSlow = new CountDownLatch(1);
         CountDownLatch slow = new CountDownLatch(1);
         Recorder<Integer> heard = Recorder.statusesOf(keyboard);
         keyboard.addStatusUpdateListener(e -> {
             if (e.getStatus() == TrovConst.SUE_POWER_ONLINE) {
+                inSlow.countDown();
                 await(slow);
             } else if (e.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
                 keyboard.close();  // as the guide advises
             }
         });
         stand.status(TrovConst.SUE_POWER_ONLINE);  // its listener holds the 2004 behind it
+        await(inSlow);  // a power-off before the 2001 is under way would drop the 2001 with its opening
         stand.powerOffOnItsThread();
         keyboard.open();
         slow.countDown();

@@ -76,7 +76,8 @@ class UposModelTest extends KeyboardFixture {
         KEYBOARD.swipe(CARD, null, null);
         assertEquals("error 114 6f00 locus 2 state " + TrovConst.JPOS_S_ERROR, heard.next(EVENT_WAIT_MS),
                 "track 2 missing: its byte holds 111, track 1's byte 0");
-        assertEquals(TrovConst.JPOS_S_IDLE, msr.getState(), "the answer (clear) ends the ERROR state");
+        awaitTrue(() -> msr.getState() == TrovConst.JPOS_S_IDLE, EVENT_WAIT_MS,
+                "the answer (clear), given once the listener returns, ends the ERROR state");
 
         msr.setTracksToRead(TrovConst.MSR_TR_1);
         msr.setParseDecodeData(true);
