@@ -64,8 +64,9 @@ void vKeyByte(uint8_t byte, KBDATA &pending, unsigned opening)
         return;
     }
     pending.ucKey = byte;
+    pending.ucExtended = tExchange(d.bExtendedKey, 0) ? 1 : 0;
     int32_t keyData = byte;
-    if (tExchange(d.bExtendedKey, 0)) {
+    if (pending.ucExtended != 0) {
         keyData |= EXTENDED_KEY_BIT;
     }
     vStore(d.iKeyData, keyData);

@@ -30,14 +30,13 @@ inline constexpr uint8_t MARK_TCO_END = 0x96;
 // Key prefixes.
 inline constexpr uint8_t KEY_RELEASE_PREFIX = 0xFE;
 inline constexpr uint8_t KEY_EXTENDED_PREFIX = 0xE0;
-inline constexpr int32_t EXTENDED_KEY_BIT = 0x1000000;
 
 // What the decoder keeps from byte to byte besides JposData.
 struct DecoderState {
     KBDATA pending;      // the next key's record: cType 2 after a release prefix
     bool bKeylockTaken;  // the open keylock frame holds a position taken while the keylock was enabled
 };
-inline constexpr DecoderState FRESH_DECODER = {{1, 0}, false};
+inline constexpr DecoderState FRESH_DECODER = {{1, 0, 0}, false};
 
 // Handles one byte read from the FIFO. Events are raised on the calling thread, which belongs to the
 // given opening.

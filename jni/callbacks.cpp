@@ -106,7 +106,8 @@ void CallbackMSR(unsigned opening)
 void CallbackJPOSKeyData(KBDATA key, unsigned opening)
 {
     vCallListener(opening, KBObject, KBDataEventID, [key](JNIEnv *env, jobject target, jmethodID id) {
-        env->CallIntMethod(target, id, static_cast<jint>(key.ucKey), static_cast<jint>(key.cType));
+        const jint code = static_cast<jint>(key.ucKey) | (key.ucExtended != 0 ? EXTENDED_KEY_BIT : 0);
+        env->CallIntMethod(target, id, code, static_cast<jint>(key.cType));
     });
 }
 

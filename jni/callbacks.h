@@ -14,9 +14,13 @@
 
 // The key record the decoder hands to the key-data callback.
 struct KBDATA {
-    signed char cType;    // 1 key down, 2 key up
-    unsigned char ucKey;  // the key byte as received
+    signed char cType;         // 1 key down, 2 key up
+    unsigned char ucKey;       // the key byte as received
+    unsigned char ucExtended;  // 1 when the key came behind the extended prefix 0xE0
 };
+
+// The extended-key mark: set in JposData.iKeyData, and in the key code the key-data callback passes.
+inline constexpr int EXTENDED_KEY_BIT = 0x1000000;
 
 // Guards the three track buffers and their lengths against the decoder filling them, the reader
 // emptying them after a reconnection, and the MSR callback copying them, all at once.
@@ -29,7 +33,8 @@ void CallbackKeylock(int position, unsigned opening);
 // followed by one 0 byte.
 void CallbackMSR(unsigned opening);
 
-// keyboardDataEvent(key code 0..255, event type) on the POS keyboard service object.
+// keyboardDataEvent(key code, event type) on the POS keyboard service object: the key byte 0..255,
+// with EXTENDED_KEY_BIT added for an extended key, so that E0 C8 and C8 stay apart in Java.
 void CallbackJPOSKeyData(KBDATA key, unsigned opening);
 
 // keyboardStatusUpdateEvent(status) on the POS keyboard service object. A power off/offline status

@@ -51,8 +51,11 @@ void vCheckEvent(const FakeCall &call)
         CHECK(d.bKeylockEnabled && call.ints.size() == 1);
     } else if (call.method == "keyboardDataEvent") {
         CHECK(d.bKeyboardEnabled && call.ints.size() == 2);
-        const int key = call.ints[0];
-        CHECK(key > 0 && key < 256 && !bMarker(key) && key != KEY_RELEASE_PREFIX && key != KEY_EXTENDED_PREFIX);
+        // The key byte, and the extended mark only when the key came behind 0xE0.
+        const int code = call.ints[0];
+        CHECK((code & ~0xFF) == 0 || (code & ~0xFF) == EXTENDED_KEY_BIT);
+        const int key = code & 0xFF;
+        CHECK(key > 0 && !bMarker(key) && key != KEY_RELEASE_PREFIX && key != KEY_EXTENDED_PREFIX);
         CHECK(call.ints[1] == 1 || call.ints[1] == 2);
     } else {
         CHECK(false);  // a power event: the device is closed here and nothing may report one

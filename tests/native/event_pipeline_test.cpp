@@ -66,7 +66,7 @@ TEST_F(EventPipeline, KeylockTurnAndKeysTravelTheWholeRoad)
     trovsim_release_key(0, 0xC8, 1);
     const unsigned char zeros[] = {0x00, 0x42, 0x00};
     trovsim_send_raw(0, zeros, 3);
-    EXPECT_EQ((std::vector<FakeCall>{key(0x41, 1), key(200, 2), key(0x42, 1)}), jni.waitForCalls(3));
+    EXPECT_EQ((std::vector<FakeCall>{key(0x41, 1), key(200 | EXTENDED_KEY_BIT, 2), key(0x42, 1)}), jni.waitForCalls(3));
 
     jni.clearCalls();
     Java_com_trov_jpos_TrovKeylockService_enableKeylock(jni.env(), jni.object(keylock), JNI_TRUE);

@@ -159,11 +159,11 @@ TEST_F(PipelineFaults, EventsOfAnEndedOpeningNeverReachALaterOne)
     openAll();
     jni.clearCalls();
     // What the decoder of the ended opening may still have had in hand when it was shut down.
-    CallbackJPOSKeyData(KBDATA{1, 0x41}, ended);
+    CallbackJPOSKeyData(KBDATA{1, 0x41, 0}, ended);
     CallbackKeylock(3, ended);
     CallbackMSR(ended);
     EXPECT_TRUE(jni.calls().empty());
-    CallbackJPOSKeyData(KBDATA{1, 0x41}, tLoad(uiOpening));
+    CallbackJPOSKeyData(KBDATA{1, 0x41, 0}, tLoad(uiOpening));
     EXPECT_EQ(std::vector<FakeCall>{key(0x41, 1)}, jni.calls()) << "the current opening's events arrive";
 }
 

@@ -158,8 +158,11 @@ TEST_F(StreamDecoder, KeysWithReleaseAndExtendedPrefixes)
     feed({0xE0, 0x48});
     EXPECT_EQ(0x1000048, JposData.iKeyData);
     feed({0xE0, 0xFE, 0xC8});
-    EXPECT_EQ((std::vector<FakeCall>{key(0x1C, 2), key(0x1C, 1), key(0x48, 1), key(200, 2)}), jni.calls())
-        << "key codes are never negative";
+    feed({0xC8});
+    EXPECT_EQ((std::vector<FakeCall>{key(0x1C, 2), key(0x1C, 1), key(0x48 | EXTENDED_KEY_BIT, 1),
+                                     key(200 | EXTENDED_KEY_BIT, 2), key(200, 1)}),
+              jni.calls())
+        << "key codes are never negative, an extended key carries its mark, and the mark lasts one key";
 }
 
 TEST_F(StreamDecoder, ReleasePrefixSurvivesDisablingAndDisabledKeysAreDropped)

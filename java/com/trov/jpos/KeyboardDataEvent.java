@@ -2,26 +2,50 @@
 package com.trov.jpos;
 
 /**
- * An immutable key event of the POS keyboard: which key, and whether it went down or up.
+ * An immutable key event of the POS keyboard: which key, whether it went down or up, and whether it
+ * is an extended key.
  *
  * <p>A key code is any byte value the keyboard's protocol does not reserve: 0x01 to 0xFF except the
  * frame markers 0x81 to 0x84, 0x86, 0x91 to 0x94 and 0x96, the extended prefix 0xE0 and the release
- * prefix 0xFE. Zero is never sent. A key behind the extended prefix is reported with its own code.
+ * prefix 0xFE. Zero is never sent. A key behind the extended prefix 0xE0 is reported with its own
+ * code and {@link #isExtended()} true, so that, for example, {@code E0 C8} and {@code C8} stay apart.
  */
 public final class KeyboardDataEvent extends TrovEvent {
 
     private final int keyCode;
     private final int eventType;
+    private final boolean extended;
+
+    /**
+     * Creates the event of a key that is not extended.
+     *
+     * @param keyCode   the key code, 0 to 255
+     * @param eventType {@link TrovConst#KBD_ET_DOWN} or {@link TrovConst#KBD_ET_UP}
+     */
+    public KeyboardDataEvent(int keyCode, int eventType) {
+        this(keyCode, eventType, false);
+    }
 
     /**
      * Creates an event.
      *
      * @param keyCode   the key code, 0 to 255
      * @param eventType {@link TrovConst#KBD_ET_DOWN} or {@link TrovConst#KBD_ET_UP}
+     * @param extended  whether the key came behind the extended prefix 0xE0
      */
-    public KeyboardDataEvent(int keyCode, int eventType) {
+    public KeyboardDataEvent(int keyCode, int eventType, boolean extended) {
         this.keyCode = keyCode;
         this.eventType = eventType;
+        this.extended = extended;
+    }
+
+    /**
+     * Tells whether the key is an extended key: the keyboard sent the prefix 0xE0 before its code.
+     *
+     * @return whether the key is extended
+     */
+    public boolean isExtended() {
+        return extended;
     }
 
     /**
@@ -52,7 +76,7 @@ public final class KeyboardDataEvent extends TrovEvent {
     }
 
     /**
-     * Two key events are equal when key code and event type are equal.
+     * Two key events are equal when key code, event type and the extended flag are equal.
      *
      * @param other the object to compare with
      * @return whether {@code other} is an equal key event
@@ -63,7 +87,7 @@ public final class KeyboardDataEvent extends TrovEvent {
             return false;
         }
         KeyboardDataEvent that = (KeyboardDataEvent) other;
-        return that.keyCode == keyCode && that.eventType == eventType;
+        return that.keyCode == keyCode && that.eventType == eventType && that.extended == extended;
     }
 
     /**
@@ -73,7 +97,7 @@ public final class KeyboardDataEvent extends TrovEvent {
      */
     @Override
     public int hashCode() {
-        return 31 * keyCode + eventType;
+        return (31 * keyCode + eventType) * 2 + (extended ? 1 : 0);
     }
 
     /**
@@ -83,7 +107,8 @@ public final class KeyboardDataEvent extends TrovEvent {
      */
     @Override
     public String toString() {
-        return "KeyboardDataEvent[keyCode=" + keyCode + ", eventType=" + eventType + ", sequenceNumber="
+        return "KeyboardDataEvent[keyCode=" + keyCode + ", eventType=" + eventType
+                + (extended ? ", extended" : "") + ", sequenceNumber="
                 + getSequenceNumber() + "]";
     }
 }

@@ -17,8 +17,8 @@ import java.util.concurrent.CopyOnWriteArrayList;
  *
  * <p>The service is exclusive: it must be claimed before it can be enabled. Keys follow the input
  * model of {@link TrovInputService}: set {@link #setDataEventEnabled(boolean) DataEventEnabled} to
- * hear them, and again after each one. {@link #getPOSKeyData()} and {@link #getPOSKeyEventType()} hold
- * the key of the data event being delivered. {@link #setEventTypes(int) EventTypes} chooses key downs
+ * hear them, and again after each one. {@link #getPOSKeyData()}, {@link #getPOSKeyEventType()} and
+ * {@link #getPOSKeyExtended()} hold the key of the data event being delivered. {@link #setEventTypes(int) EventTypes} chooses key downs
  * only (the default) or downs and ups.
  */
 public final class TrovPOSKeyboardService extends TrovInputService {
@@ -27,11 +27,15 @@ public final class TrovPOSKeyboardService extends TrovInputService {
         NativeLibrary.tryLoad();
     }
 
+    /** The mark the native layer adds to the key code of an extended key. */
+    static final int EXTENDED_KEY_BIT = 0x1000000;
+
     private final CopyOnWriteArrayList<KeyboardDataListener> dataListeners = new CopyOnWriteArrayList<>();
 
     private volatile int eventTypes = TrovConst.KBD_ET_DOWN;
     private volatile int posKeyData;
     private volatile int posKeyEventType;
+    private volatile boolean posKeyExtended;
 
     /** Creates a closed POS keyboard service object. */
     public TrovPOSKeyboardService() {
@@ -93,14 +97,25 @@ public final class TrovPOSKeyboardService extends TrovInputService {
         return posKeyData;
     }
 
+    /**
+     * Tells whether the key of the data event being (or last) delivered is an extended key: the
+     * keyboard sent the prefix 0xE0 before its code, which {@link #getPOSKeyData()} does not include.
+     * UnifiedPOS has no such property; this one tells, for example, {@code E0 C8} from {@code C8}.
+     *
+     * @return whether the key is extended; false before the first
+     */
+    public boolean getPOSKeyExtended() {
+        return posKeyExtended;
+    }
+
     /** @return true: the keyboard reports key releases, which {@link TrovConst#KBD_ET_DOWN_UP} delivers */
     public boolean getCapKeyUp() {
         return true;
     }
 
     /**
-     * Sets the data properties ({@link #getPOSKeyData()}, {@link #getPOSKeyEventType()}) back to 0, as
-     * before the first data event.
+     * Sets the data properties ({@link #getPOSKeyData()}, {@link #getPOSKeyEventType()},
+     * {@link #getPOSKeyExtended()}) back to 0 and false, as before the first data event.
      *
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open
      */
@@ -108,6 +123,7 @@ public final class TrovPOSKeyboardService extends TrovInputService {
         openSession();
         posKeyData = 0;
         posKeyEventType = 0;
+        posKeyExtended = false;
     }
 
     /**
@@ -124,6 +140,7 @@ public final class TrovPOSKeyboardService extends TrovInputService {
         eventTypes = TrovConst.KBD_ET_DOWN;
         posKeyData = 0;
         posKeyEventType = 0;
+        posKeyExtended = false;
     }
 
     @Override
@@ -139,6 +156,7 @@ public final class TrovPOSKeyboardService extends TrovInputService {
         KeyboardDataEvent key = (KeyboardDataEvent) event;
         posKeyData = key.getKeyCode();
         posKeyEventType = key.isKeyDown() ? TrovConst.KBD_KET_KEYDOWN : TrovConst.KBD_KET_KEYUP;
+        posKeyExtended = key.isExtended();
     }
 
     /**
@@ -185,9 +203,13 @@ public final class TrovPOSKeyboardService extends TrovInputService {
         return 0;
     }
 
-    /** Called by the native layer on its event thread for each key press or release. */
+    /**
+     * Called by the native layer on its event thread for each key press or release: the key byte in
+     * the low 8 bits, with {@link #EXTENDED_KEY_BIT} added for a key behind the extended prefix.
+     */
     int keyboardDataEvent(int keyCode, int eventType) {
-        DeviceSession.toEnabled(ServiceKind.KEYBOARD, new KeyboardDataEvent(keyCode, eventType));
+        DeviceSession.toEnabled(ServiceKind.KEYBOARD,
+                new KeyboardDataEvent(keyCode & 0xFF, eventType, (keyCode & EXTENDED_KEY_BIT) != 0));
         return 0;
     }
 

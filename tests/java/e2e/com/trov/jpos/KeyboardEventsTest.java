@@ -13,7 +13,7 @@ import org.junit.jupiter.api.Test;
 class KeyboardEventsTest extends KeyboardFixture {
 
     @Test
-    void keysArriveWithUnsignedCodesAndTheirEventTypesAndZeroBytesCarryNone() throws Exception {
+    void keysArriveWithUnsignedCodesTheirEventTypesAndTheExtendedFlagAndZeroBytesCarryNone() throws Exception {
         TrovPOSKeyboardService keyboard = keyboard();
         Recorder<KeyboardDataEvent> keys = new Recorder<>();
         Recorder<Thread> threads = new Recorder<>();
@@ -34,7 +34,7 @@ class KeyboardEventsTest extends KeyboardFixture {
         int down = TrovConst.KBD_ET_DOWN;
         int up = TrovConst.KBD_ET_UP;
         assertEquals(List.of(new KeyboardDataEvent(0x41, down), new KeyboardDataEvent(0x41, up),
-                new KeyboardDataEvent(200, down), new KeyboardDataEvent(200, up), new KeyboardDataEvent(0xA0, down),
+                new KeyboardDataEvent(200, down, true), new KeyboardDataEvent(200, up, true), new KeyboardDataEvent(0xA0, down),
                 new KeyboardDataEvent(0x42, down), new KeyboardDataEvent(0x43, down)), keys.next(7, EVENT_WAIT_MS));
         assertEquals(TrovService.dispatcherThread(), threads.next(EVENT_WAIT_MS), "delivered on the event thread");
     }

@@ -17,6 +17,7 @@ import org.junit.jupiter.api.Test;
 class UposModelTest extends KeyboardFixture {
 
     // No blank in the name: the firmware keyboard's script takes tracks of printable text without blanks.
+    private static final int EXTENDED = 1 << 16;  // getPOSKeyExtended() in the recorded key
     private static final String CARD = "%B4111111111111111^DOE/JOHN^2512101000?";
 
     @Test
@@ -24,14 +25,15 @@ class UposModelTest extends KeyboardFixture {
         TrovPOSKeyboardService keyboard = keyboard();
         List<Integer> heard = new ArrayList<>();
         Recorder<Integer> keys = new Recorder<>();
-        keyboard.addDataListener(e -> keys.add(keyboard.getPOSKeyData() << 8 | keyboard.getPOSKeyEventType()));
+        keyboard.addDataListener(e -> keys.add(keyboard.getPOSKeyData() << 8 | keyboard.getPOSKeyEventType()
+                | (keyboard.getPOSKeyExtended() ? EXTENDED : 0)));
         keyboard.open();
         keyboard.claim(0);
         keyboard.setDeviceEnabled(true);
 
         KEYBOARD.press(0x10);
         KEYBOARD.release(0x10);
-        KEYBOARD.press(0x11);
+        KEYBOARD.press(0x11, true);
         awaitTrue(() -> keyboard.getDataCount() == 2, EVENT_WAIT_MS, "two key downs queued, the release dropped");
         keyboard.setDataEventEnabled(true);
         heard.add(keys.next(EVENT_WAIT_MS));
@@ -39,7 +41,7 @@ class UposModelTest extends KeyboardFixture {
         assertEquals(1, keyboard.getDataCount());
         keyboard.setDataEventEnabled(true);
         heard.add(keys.next(EVENT_WAIT_MS));
-        assertEquals(List.of(0x10 << 8 | TrovConst.KBD_KET_KEYDOWN, 0x11 << 8 | TrovConst.KBD_KET_KEYDOWN), heard);
+        assertEquals(List.of(0x10 << 8 | TrovConst.KBD_KET_KEYDOWN, EXTENDED | 0x11 << 8 | TrovConst.KBD_KET_KEYDOWN), heard);
 
         keyboard.setFreezeEvents(true);
         keyboard.setDataEventEnabled(true);
@@ -55,11 +57,12 @@ class UposModelTest extends KeyboardFixture {
 
         keyboard.setAutoDisable(true);
         keyboard.setDataEventEnabled(true);
-        KEYBOARD.press(0x15);
-        assertEquals(0x15 << 8 | TrovConst.KBD_KET_KEYDOWN, keys.next(EVENT_WAIT_MS));
+        KEYBOARD.press(0x15, true);
+        assertEquals(EXTENDED | 0x15 << 8 | TrovConst.KBD_KET_KEYDOWN, keys.next(EVENT_WAIT_MS));
         assertFalse(keyboard.getDeviceEnabled(), "AutoDisable disabled the device after the key");
         keyboard.clearInputProperties();
         assertEquals(0, keyboard.getPOSKeyData() << 8 | keyboard.getPOSKeyEventType(), "the key's properties cleared");
+        assertFalse(keyboard.getPOSKeyExtended(), "the extended flag too");
     }
 
     @Test

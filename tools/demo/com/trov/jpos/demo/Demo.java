@@ -60,7 +60,7 @@ public final class Demo {
         });
         keyboard.addStatusUpdateListener(e -> POWER.add("keyboard power status " + power(e.getStatus())));
         keyboard.addDataListener(e -> {
-            KEYS.add("key " + e.getKeyCode() + (e.isKeyDown() ? " down" : " up"));
+            KEYS.add("key " + e.getKeyCode() + (e.isExtended() ? " extended" : "") + (e.isKeyDown() ? " down" : " up"));
             rearm(keyboard);
         });
         msr.addDataListener(e -> {
@@ -92,7 +92,7 @@ public final class Demo {
             SimKeyboard.releaseKey(NODE, 0x41);
             SimKeyboard.pressKey(NODE, 0xC8, true);
             SimKeyboard.releaseKey(NODE, 0xC8, true);
-            expect(KEYS, "key 65 down", "key 65 up", "key 200 down", "key 200 up");
+            expect(KEYS, "key 65 down", "key 65 up", "key 200 extended down", "key 200 extended up");
 
             say("A card is swiped (tracks 1 and 2; track 3 empty):");
             SimKeyboard.swipe(NODE, "B4111111111111111^DOE/JANE^2512", "4111111111111111=2512", null);

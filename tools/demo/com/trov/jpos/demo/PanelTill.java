@@ -38,7 +38,7 @@ public final class PanelTill {
         keylock.addStatusUpdateListener(e -> hear("keylock status " + e.getStatus()));
         keyboard.addStatusUpdateListener(e -> hear("keyboard status " + e.getStatus()));
         keyboard.addDataListener(e -> {
-            hear(String.format("key 0x%02X %s", e.getKeyCode(), e.isKeyDown() ? "down" : "up"));
+            hear(String.format("key %s0x%02X %s", e.isExtended() ? "E0 " : "", e.getKeyCode(), e.isKeyDown() ? "down" : "up"));
             rearm(keyboard);
         });
         msr.addDataListener(e -> {

@@ -136,6 +136,7 @@ public final class KeyboardExample {
     }
 
     private static void printKey(KeyboardDataEvent event) {
-        System.out.printf("key 0x%02X %s%n", event.getKeyCode(), event.isKeyDown() ? "down" : "up");
+        System.out.printf("key %s0x%02X %s%n", event.isExtended() ? "E0 " : "", event.getKeyCode(),
+                event.isKeyDown() ? "down" : "up");
     }
 }

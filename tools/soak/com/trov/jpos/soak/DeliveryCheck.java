@@ -32,7 +32,7 @@ final class DeliveryCheck {
     private final long seed;
     private final int[] rates;
 
-    private int[] expectedKeys;         // key code | event type << 8
+    private int[] expectedKeys;         // keyValue of each key sent
     private byte[][][] expectedSwipes;  // [swipe][track]
     private final AtomicInteger keysIn = new AtomicInteger();
     private final AtomicInteger swipesIn = new AtomicInteger();
@@ -68,11 +68,12 @@ final class DeliveryCheck {
                 if (release) {
                     out.write(0xFE);
                 }
-                if (random.nextInt(4) == 0) {
+                boolean extended = random.nextInt(4) == 0;
+                if (extended) {
                     out.write(0xE0);
                 }
                 out.write(code);
-                expectedKeys[k++] = code | (release ? 2 : 1) << 8;
+                expectedKeys[k++] = keyValue(code, release ? 2 : 1, extended);
             }
         }
         return out.toByteArray();
@@ -86,13 +87,20 @@ final class DeliveryCheck {
 
     private void onKey(KeyboardDataEvent e) {
         int i = keysIn.getAndIncrement();
-        int got = e.getKeyCode() | e.getEventType() << 8;
+        int got = keyValue(e.getKeyCode(), e.getEventType(), e.isExtended());
         if (i >= keys) {
             fault("key event " + i + " beyond the " + keys + " sent: " + e);
         } else if (got != expectedKeys[i]) {
             fault("key event " + i + " is " + e + ", sent code " + (expectedKeys[i] & 0xFF) + " type "
-                    + (expectedKeys[i] >> 8));
+                    + (expectedKeys[i] >> 8 & 0xFF) + ((expectedKeys[i] & EXTENDED) != 0 ? " extended" : ""));
         }
+    }
+
+    private static final int EXTENDED = 1 << 16;
+
+    /** One key event as one int: the code, the event type above it, and the extended flag above both. */
+    private static int keyValue(int code, int type, boolean extended) {
+        return code | type << 8 | (extended ? EXTENDED : 0);
     }
 
     private void onSwipe(MsrDataEvent e) {
