@@ -126,8 +126,7 @@ public final class Demo {
         }
         say("Closed all four: " + states(services));
         say("  device descriptors open: " + SimKeyboard.openHandles(NODE)
-                + ", claim table present: " + claimTablePresent()
-                + ", input FIFO present: " + Files.exists(Path.of("InputFifo")));
+                + ", claim table present: " + claimTablePresent());
     }
 
     /** Prints what the listeners saw, in order; each must arrive within the time-out. */
