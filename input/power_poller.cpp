@@ -54,9 +54,10 @@ void *connect_thread(void *opening)
 {
     const auto mine = static_cast<unsigned>(reinterpret_cast<uintptr_t>(opening));
     while (bThreadGoesOn(bTerminateConnectThread, mine)) {
+        const unsigned linkChanges = uiLinkChangesNoted();
         const int status = getJPOSPowerStatus();
         if (status != 0) {
-            CallbackJPOSStatusUpdate(status, mine);
+            CallbackJPOSStatusSinceLink(status, linkChanges, mine);
         }
         vPause(mine);
     }

@@ -69,6 +69,12 @@ void vResetLink()
     LinkChangesReported = 0;
 }
 
+unsigned uiLinkChangesNoted()
+{
+    ScopedLock edges(EdgeLock);
+    return LinkChanges;
+}
+
 int iUnreportedLinkChange()
 {
     ScopedLock edges(EdgeLock);

@@ -25,6 +25,10 @@ void vArmPowerOffReport();
 void vNoteLinkChange();
 void vResetLink();
 
+// How many changes of the link the reader has noted since the open. A report tested before a change
+// and delivered after it is stale (see CallbackJPOSStatusSinceLink).
+unsigned uiLinkChangesNoted();
+
 // The oldest change not reported yet, now marked reported: OPOS_SUE_POWER_OFF for a loss,
 // OPOS_SUE_POWER_ONLINE for a return; 0 when every change was reported. Each change is reported once
 // and in order, also when a loss and the return came before the decoder reached the first break.

@@ -15,6 +15,12 @@ pthread_mutex_t TrackLock = PTHREAD_MUTEX_INITIALIZER;
 
 namespace {
 
+// Serialises the delivery of the power statuses 2001 and 2002 (from the poller and the decoder) with
+// the staleness test of CallbackJPOSStatusSinceLink, so that a 2001 tested before an outage either
+// reaches Java before that outage's 2002 or not at all. Taken before ListenerLock and EdgeLock, never
+// while either is held; never held for a 2004, whose report takes the lifecycle lock.
+pthread_mutex_t StatusReportLock = PTHREAD_MUTEX_INITIALIZER;
+
 // The common frame: attach, take a local reference to the registered object (so that a Close that
 // deletes the global reference meanwhile cannot pull the object from under the call), call, detach.
 // The opening is tested under ListenerLock: a shutdown advances it before the next opening can
@@ -132,6 +138,19 @@ void CallbackJPOSStatusUpdate(int status, unsigned opening)
     if (status == OPOS_SUE_POWER_OFF_OFFLINE) {
         vReportPowerOff(opening, vCallPowerOffListener);
     } else {
+        ScopedLock reports(StatusReportLock);
+        vCallStatusListener(status, opening);
+    }
+}
+
+void CallbackJPOSStatusSinceLink(int status, unsigned linkChanges, unsigned opening)
+{
+    if (status != OPOS_SUE_POWER_ONLINE) {
+        CallbackJPOSStatusUpdate(status, opening);
+        return;
+    }
+    ScopedLock reports(StatusReportLock);
+    if (uiLinkChangesNoted() == linkChanges) {
         vCallStatusListener(status, opening);
     }
 }

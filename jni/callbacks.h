@@ -43,4 +43,10 @@ void CallbackJPOSKeyData(KBDATA key, unsigned opening);
 // to the report opens the device anew.
 void CallbackJPOSStatusUpdate(int status, unsigned opening);
 
+// As CallbackJPOSStatusUpdate, for a status the poller tested while the link had seen `linkChanges`
+// changes (uiLinkChangesNoted before the test): a 2001 is dropped when the keyboard was lost or
+// found since, because the decoder reports that change in stream order and a 2001 delivered after
+// its 2002 would tell the application the keyboard is there while it is away.
+void CallbackJPOSStatusSinceLink(int status, unsigned linkChanges, unsigned opening);
+
 #endif

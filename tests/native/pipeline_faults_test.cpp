@@ -14,6 +14,7 @@
 #include "core/trovjpos.h"
 #include "device/hidfunctions.h"
 #include "input/iofunctions.h"
+#include "input/power_status.h"
 #include "jni/callbacks.h"
 #include "pipeline_fixture.h"
 
@@ -165,6 +166,21 @@ TEST_F(PipelineFaults, EventsOfAnEndedOpeningNeverReachALaterOne)
     EXPECT_TRUE(jni.calls().empty());
     CallbackJPOSKeyData(KBDATA{1, 0x41, 0}, tLoad(uiOpening));
     EXPECT_EQ(std::vector<FakeCall>{key(0x41, 1)}, jni.calls()) << "the current opening's events arrive";
+}
+
+TEST_F(PipelineFaults, AnOnlineTestedBeforeAChangeOfTheLinkIsNotDeliveredAfterIt)
+{
+    openAll();
+    jni.clearCalls();
+    const unsigned opening = tLoad(uiOpening);
+    // The poller found the keyboard there; before its report reached Java the reader lost it. The
+    // decoder reports that loss (2002) in stream order; the 2001 must not follow it.
+    const unsigned tested = uiLinkChangesNoted();
+    vNoteLinkChange();
+    CallbackJPOSStatusSinceLink(OPOS_SUE_POWER_ONLINE, tested, opening);
+    EXPECT_TRUE(jni.calls().empty());
+    CallbackJPOSStatusSinceLink(OPOS_SUE_POWER_ONLINE, uiLinkChangesNoted(), opening);
+    EXPECT_EQ(std::vector<FakeCall>{status(OPOS_SUE_POWER_ONLINE)}, jni.calls()) << "a 2001 of the link as tested";
 }
 
 TEST_F(PipelineFaults, AnOpenThatWouldWrapTheCountFails)

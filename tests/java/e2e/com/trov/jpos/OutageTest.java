@@ -36,7 +36,7 @@ class OutageTest extends KeyboardFixture {
         KEYBOARD.unplug();
         // Well within the 10 s grace: the old road said nothing before the shutdown.
         awaitTrue(() -> statuses.all().contains(TrovConst.SUE_POWER_OFF), 5000, "the outage's 2002");
-        assertEquals(TrovConst.SUE_POWER_OFF, msr.powerState());
+        assertEquals(TrovConst.SUE_POWER_OFF, msr.powerState(), () -> "heard " + statuses.all());
         assertEquals(3, keylock.getKeylockPosition(), "a power state is no key position");
         KEYBOARD.setKeylock(0);  // the key turned while the cable is out
         KEYBOARD.replug();
