@@ -65,11 +65,7 @@ void vKeyByte(uint8_t byte, KBDATA &pending, unsigned opening)
     }
     pending.ucKey = byte;
     pending.ucExtended = tExchange(d.bExtendedKey, 0) ? 1 : 0;
-    int32_t keyData = byte;
-    if (pending.ucExtended != 0) {
-        keyData |= EXTENDED_KEY_BIT;
-    }
-    vStore(d.iKeyData, keyData);
+    vStore(d.iKeyData, byte | (pending.ucExtended != 0 ? EXTENDED_KEY_BIT : 0));
     // A power-state change not reported yet is reported before the key. When it shuts the device down,
     // the key is not delivered: its opening has ended, and no later one gets it.
     const int status = getJPOSPowerStatus();

@@ -18,8 +18,8 @@ import java.util.concurrent.CopyOnWriteArrayList;
  * <p>The service is exclusive: it must be claimed before it can be enabled. Keys follow the input
  * model of {@link TrovInputService}: set {@link #setDataEventEnabled(boolean) DataEventEnabled} to
  * hear them, and again after each one. {@link #getPOSKeyData()}, {@link #getPOSKeyEventType()} and
- * {@link #getPOSKeyExtended()} hold the key of the data event being delivered. {@link #setEventTypes(int) EventTypes} chooses key downs
- * only (the default) or downs and ups.
+ * {@link #getPOSKeyExtended()} hold the key of the data event being delivered.
+ * {@link #setEventTypes(int) EventTypes} chooses key downs only (the default) or downs and ups.
  */
 public final class TrovPOSKeyboardService extends TrovInputService {
 
