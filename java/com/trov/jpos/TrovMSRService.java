@@ -20,11 +20,15 @@ import java.util.concurrent.CopyOnWriteArrayList;
  * {@link #getTrack3Data()} hold its tracks and, with {@link #setParseDecodeData(boolean) ParseDecodeData},
  * the parsed fields ({@link #getAccountNumber()} ...) hold the card's contents.
  *
- * <p>A swipe that lacks a track of {@link #setTracksToRead(int) TracksToRead} or whose wanted track is
- * badly framed, or one that fails to parse while parsing is asked, becomes an {@link ErrorEvent}
- * ({@link TrovConst#JPOS_E_EXTENDED} with 201 to 204, or {@link TrovConst#JPOS_E_FAILURE} for a missing
- * track or a card that does not parse) instead of a data event; with
- * {@link TrovConst#MSR_ERT_TRACK} the extended code holds each track's status, track 1 in the low byte.
+ * <p>A wanted track (see {@link #setTracksToRead(int) TracksToRead}) that the card does not carry is
+ * empty, not an error: with the defaults a card of tracks 1 and 2, or of track 2 alone, is a data event.
+ * A swipe whose wanted track is present and badly framed, one in which no wanted track was read (an
+ * unreadable card), or one that fails to parse while parsing is asked (an expiry month outside 01 to 12,
+ * account numbers of tracks 1 and 2 that differ, a layout that is not a card's) becomes an
+ * {@link ErrorEvent} ({@link TrovConst#JPOS_E_EXTENDED} with 201 to 204 for a framing fault,
+ * {@link TrovConst#JPOS_E_FAILURE} for an unreadable card or a card that does not parse) instead of a
+ * data event; with {@link TrovConst#MSR_ERT_TRACK} the extended code holds each track's status, track 1
+ * in the low byte (111 in each wanted track's byte for an unreadable card).
  * No property, event or log line shows card data through {@code toString()}; the account number is
  * masked wherever this library shows it.
  */
@@ -79,9 +83,12 @@ public final class TrovMSRService extends TrovInputService {
     }
 
     /**
-     * Sets which tracks a good read must have; {@link TrovConst#MSR_TR_1_2_3} when the object is made.
-     * Unlike the other properties it is kept from one opening to the next. 0 wants no track: every
-     * swipe is a data event.
+     * Sets which tracks the application wants; {@link TrovConst#MSR_TR_1_2_3} when the object is made.
+     * A wanted track that the card carries must be sound, one it does not carry is empty, and at least
+     * one wanted track must be read. Unlike the other properties it is kept from one opening to the
+     * next. 0 wants no track: every swipe is a data event, whatever its tracks hold; with
+     * ParseDecodeData the sound tracks 1 and 2 are parsed, and the card fields stay empty when they do
+     * not make a card.
      *
      * @param tracks a bit set of {@link TrovConst#MSR_TR_1}, {@link TrovConst#MSR_TR_2}, {@link TrovConst#MSR_TR_3}
      * @throws TrovException {@link TrovConst#JPOS_E_ILLEGAL} for other bits
@@ -120,7 +127,8 @@ public final class TrovMSRService extends TrovInputService {
 
     /**
      * Sets ParseDecodeData: tracks 1 (ISO/IEC 7813 format B) and 2 are parsed into the card fields, and
-     * a swipe that does not parse becomes an error event. True also sets DecodeData true.
+     * a swipe that does not parse becomes an error event (with TracksToRead 0 a data event with empty
+     * card fields). True also sets DecodeData true.
      *
      * @param parse whether to parse
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when not open
@@ -308,7 +316,9 @@ public final class TrovMSRService extends TrovInputService {
             return;
         }
         CardData data = CardData.EMPTY;
-        if (parseDecodeData) {
+        if (parseDecodeData && tracksToRead == 0) {
+            data = parsedOrEmpty(tracks[0], tracks[1]);
+        } else if (parseDecodeData) {
             try {
                 data = CardParser.parse(wanted(tracks[0]), wanted(tracks[1]));
             } catch (CardParseException e) {
@@ -325,6 +335,22 @@ public final class TrovMSRService extends TrovInputService {
     /** A track the application wants parsed, or an empty one when TracksToRead leaves it out. */
     private Track wanted(Track track) {
         return (tracksToRead & (1 << (track.getNumber() - 1))) != 0 ? track : Track.of(track.getNumber(), null);
+    }
+
+    /**
+     * With no track wanted, every swipe is a data event: the sound tracks 1 and 2 are parsed, and the
+     * card fields stay empty when they do not make a card.
+     */
+    private static CardData parsedOrEmpty(Track track1, Track track2) {
+        try {
+            return CardParser.parse(sound(track1), sound(track2));
+        } catch (CardParseException e) {
+            return CardData.EMPTY;
+        }
+    }
+
+    private static Track sound(Track track) {
+        return track.getStatus() == TrovConst.JPOS_SUCCESS ? track : Track.of(track.getNumber(), null);
     }
 
     @Override

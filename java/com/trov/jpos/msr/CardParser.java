@@ -14,9 +14,10 @@ import java.util.Set;
  * and track 2 as
  * <pre>account = expiry service-code discretionary</pre>
  * with the account number of 1 to 19 digits (track 1 may space them out), the expiration date as
- * four digits YYMM and the service code as three digits. A card that carries no expiration date or
- * no service code puts the field separator in its place, which leaves that field empty; so does a
- * track that ends right after the second separator.
+ * four digits YYMM (the month 01 to 12) and the service code as three digits. A card that carries no
+ * expiration date or no service code puts the field separator in its place, which leaves that field
+ * empty; so does a track that ends right after the second separator. A card whose two tracks name
+ * different account numbers does not parse.
  *
  * <p>The name field of track 1 is {@code SURNAME/FIRST MIDDLE.TITLE}, each part optional. A suffix
  * (JR, SR, II, III, IV, 2ND or 3RD, with or without a period) is recognised as the last word of the
@@ -58,8 +59,8 @@ public final class CardParser {
      * @throws CardParseException with {@link TrovConst#JPOS_E_EXTENDED} and the track's
      *                            {@link Track#getStatus() status} when a track's framing failed; with
      *                            {@link TrovConst#JPOS_E_FAILURE} when both tracks are empty, a track's
-     *                            layout is not the one above, or the two tracks name different account
-     *                            numbers
+     *                            layout is not the one above, an expiration month is not 01 to 12, or
+     *                            the two tracks name different account numbers
      * @throws IllegalArgumentException when a track has the wrong number
      */
     public static CardData parse(Track track1, Track track2) throws CardParseException {
@@ -169,6 +170,10 @@ public final class CardParser {
             at++;
         } else if (at < rest.length()) {
             fields.expirationDate = digits(rest, at, 4, track, "expiration date");
+            int month = Integer.parseInt(fields.expirationDate.substring(2));
+            if (month < 1 || month > 12) {
+                throw failure(track, "track " + track + ": the expiration month is not 01 to 12");
+            }
             at += 4;
         }
         if (at < rest.length() && rest.charAt(at) == separator) {

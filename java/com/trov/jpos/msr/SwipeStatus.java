@@ -7,15 +7,20 @@ import com.trov.jpos.TrovConst;
  * Whether a swipe is a good read for the tracks the application wants, and the result codes of the
  * error event when it is not, for either {@code ErrorReportingType}.
  *
- * <p>Each wanted track has a status: {@link TrovConst#JPOS_SUCCESS} when it is present and sound,
- * its framing fault ({@link TrovConst#JPOS_EMSR_START} to {@link TrovConst#JPOS_EMSR_LRC}) when it is
- * present and faulty, {@link TrovConst#JPOS_E_FAILURE} when it is missing. A track that is not wanted
- * has the status {@link TrovConst#JPOS_SUCCESS} whatever it holds.
+ * <p>A card need not carry every wanted track: most payment cards carry tracks 1 and 2 only, and a
+ * wanted track the card does not carry is simply empty. A swipe is a good read when every wanted track
+ * it carries is sound and at least one wanted track was read. Each wanted track has a status:
+ * {@link TrovConst#JPOS_SUCCESS} when it is sound or absent, its framing fault
+ * ({@link TrovConst#JPOS_EMSR_START} to {@link TrovConst#JPOS_EMSR_LRC}) when it is present and faulty;
+ * when no wanted track was read at all (an unreadable card), every wanted track has the status
+ * {@link TrovConst#JPOS_E_FAILURE}. A track that is not wanted has the status
+ * {@link TrovConst#JPOS_SUCCESS} whatever it holds. With no track wanted (TracksToRead 0) every swipe is
+ * a good read.
  *
  * <ul>
  *   <li>{@link TrovConst#MSR_ERT_CARD}: one error for the card: the first wanted track that failed
- *       gives it; its framing fault as {@link TrovConst#JPOS_E_EXTENDED} with that extended code, a
- *       missing track as {@link TrovConst#JPOS_E_FAILURE} with 0.</li>
+ *       gives it; its framing fault as {@link TrovConst#JPOS_E_EXTENDED} with that extended code, an
+ *       unreadable card as {@link TrovConst#JPOS_E_FAILURE} with 0.</li>
  *   <li>{@link TrovConst#MSR_ERT_TRACK}: {@link TrovConst#JPOS_E_EXTENDED}, the extended code holding
  *       every track's status in a byte of its own: track 1 in the low byte, then track 2, track 3.</li>
  * </ul>
@@ -26,10 +31,14 @@ public final class SwipeStatus {
     private final int[] status = new int[3];
 
     private SwipeStatus(Track[] tracks, int tracksToRead) {
+        boolean anyWantedRead = false;
+        for (int i = 0; i < 3; i++) {
+            anyWantedRead |= (tracksToRead & (1 << i)) != 0 && !tracks[i].isEmpty();
+        }
         for (int i = 0; i < 3; i++) {
             if ((tracksToRead & (1 << i)) == 0) {
                 status[i] = TrovConst.JPOS_SUCCESS;
-            } else if (tracks[i].isEmpty()) {
+            } else if (!anyWantedRead) {
                 status[i] = TrovConst.JPOS_E_FAILURE;
             } else {
                 status[i] = tracks[i].getStatus();
@@ -56,7 +65,7 @@ public final class SwipeStatus {
     }
 
     /**
-     * Tells whether every wanted track is present and sound.
+     * Tells whether every wanted track the card carries is sound and at least one was read.
      *
      * @return whether the swipe is a good read
      */
@@ -70,7 +79,7 @@ public final class SwipeStatus {
      *
      * @param track 1, 2 or 3
      * @return {@link TrovConst#JPOS_SUCCESS}, a framing fault, or {@link TrovConst#JPOS_E_FAILURE}
-     *         for a wanted track that is missing
+     *         for a wanted track of a swipe in which no wanted track was read
      */
     public int getTrackStatus(int track) {
         return status[track - 1];

@@ -66,7 +66,7 @@ class UposModelTest extends KeyboardFixture {
     }
 
     @Test
-    void aSwipeLackingAWantedTrackIsAnErrorAndAParsedOneFillsTheCardFields() throws Exception {
+    void aSwipeWithABadlyFramedWantedTrackIsAnErrorAndAParsedOneFillsTheCardFields() throws Exception {
         TrovMSRService msr = msr();
         Recorder<String> heard = new Recorder<>();
         msr.addErrorListener(e -> heard.add("error " + e.getErrorCode() + " " + Integer.toHexString(e.getErrorCodeExtended())
@@ -76,9 +76,9 @@ class UposModelTest extends KeyboardFixture {
                 + msr.getExpirationDate() + " " + msr.getServiceCode()));
         ready(msr);
         msr.setTracksToRead(TrovConst.MSR_TR_1_2);
-        KEYBOARD.swipe(CARD, null, null);
-        assertEquals("error 114 6f00 locus 2 state " + TrovConst.JPOS_S_ERROR, heard.next(EVENT_WAIT_MS),
-                "track 2 missing: its byte holds 111, track 1's byte 0");
+        KEYBOARD.swipe(CARD, "4111?", null);
+        assertEquals("error 114 c900 locus 2 state " + TrovConst.JPOS_S_ERROR, heard.next(EVENT_WAIT_MS),
+                "track 2 without its start sentinel: its byte holds 201, track 1's byte 0");
         awaitTrue(() -> msr.getState() == TrovConst.JPOS_S_IDLE, EVENT_WAIT_MS,
                 "the answer (clear), given once the listener returns, ends the ERROR state");
 

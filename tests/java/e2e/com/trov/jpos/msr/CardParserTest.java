@@ -80,6 +80,8 @@ class CardParserTest {
                 Arguments.of(null, ";" + PAN + "=251?", TrovConst.JPOS_E_FAILURE, 0, 2),
                 Arguments.of(null, ";" + PAN + "0000=2512101?", TrovConst.JPOS_E_FAILURE, 0, 2),
                 Arguments.of(null, ";=2512101?", TrovConst.JPOS_E_FAILURE, 0, 2),
+                Arguments.of(null, ";" + PAN + "=2513101?", TrovConst.JPOS_E_FAILURE, 0, 2),
+                Arguments.of("%B" + PAN + "^DOE/J^2500101?", null, TrovConst.JPOS_E_FAILURE, 0, 1),
                 Arguments.of("%B4000000000000002^DOE/J^2512101?", T2, TrovConst.JPOS_E_FAILURE, 0, 0),
                 Arguments.of("", null, TrovConst.JPOS_E_FAILURE, 0, 0));
     }
@@ -132,7 +134,10 @@ class CardParserTest {
                 Arguments.of("%B1^X^?", T2, "", TrovConst.MSR_TR_1_2, "0/0 0/0"),
                 Arguments.of("%B1^X^?", T2 + "0", "", TrovConst.MSR_TR_1_2, "114/204 114/" + (204 << 8)),
                 Arguments.of("%B1^X^?", T2 + "0", "", TrovConst.MSR_TR_1, "0/0 0/0"),
-                Arguments.of("", T2, "", TrovConst.MSR_TR_1_2_3, "111/0 114/" + (111 | 111 << 16)),
+                Arguments.of("", T2, "", TrovConst.MSR_TR_1_2_3, "0/0 0/0"),
+                Arguments.of("", T2, "", TrovConst.MSR_TR_1_3, "111/0 114/" + (111 | 111 << 16)),
+                Arguments.of("", "", "", TrovConst.MSR_TR_1_2_3, "111/0 114/" + (111 | 111 << 8 | 111 << 16)),
+                Arguments.of("", "", "", 0, "0/0 0/0"),
                 Arguments.of("B1^X^?", "", ";1", TrovConst.MSR_TR_1_3, "114/201 114/" + (201 | 202 << 16)));
     }
 
