@@ -14,6 +14,8 @@
 #   share/doc/trovjpos/                   the documents, the example application's source, the copyright
 #                                         notice and the change log
 #   share/lintian/overrides/trovjpos      the package checker's exceptions, with their reasons
+#   /etc/trovjpos/trovjpos.properties     the terminal's settings, all commented out (under a prefix other
+#                                         than /usr: <prefix>/etc/trovjpos); a conffile in the package
 
 # Debian's multiarch directory whatever the prefix. GNUInstallDirs chooses it only for the prefix /usr of
 # a native build, and it may have been included by another directory already, leaving plain "lib" in the
@@ -76,3 +78,18 @@ install(FILES "${PROJECT_SOURCE_DIR}/packaging/copyright" "${_trov_changelog_gz}
 # lintian's exceptions for the package, each with its reason.
 install(FILES "${PROJECT_SOURCE_DIR}/packaging/lintian-overrides" DESTINATION "${CMAKE_INSTALL_DATADIR}/lintian/overrides"
         RENAME trovjpos COMPONENT doc)
+
+# The terminal's settings file. Its place follows the prefix given at install time, as GNUInstallDirs'
+# sysconfdir does at configure time: /etc for the prefix /usr (also below a staging directory, as CPack
+# installs the package's tree), <prefix>/etc otherwise, so that `cmake --install --prefix` keeps
+# everything under the prefix. The package marks it a conffile (packaging/conffiles), so an integrator's
+# edits survive upgrades.
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX MATCHES \"/usr/?$\")
+    string(REGEX REPLACE \"usr/?$\" \"etc/trovjpos\" _trov_etc \"\${CMAKE_INSTALL_PREFIX}\")
+  else()
+    set(_trov_etc \"\${CMAKE_INSTALL_PREFIX}/etc/trovjpos\")
+  endif()
+  file(INSTALL DESTINATION \"\${_trov_etc}\" TYPE FILE PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+       FILES \"${PROJECT_SOURCE_DIR}/packaging/trovjpos.properties\")
+" COMPONENT runtime)

@@ -49,10 +49,14 @@ through the Linux hiddev driver. Applications put /usr/share/java/TrovJPOS.jar
 on their class path; the JVM finds the library in its default library path.
 
 Also: the diagnostic tool trovjpos-diag, a udev rule that gives the
-keyboard's hiddev nodes to the group pos, the sources and Javadoc of the
-Java classes, and the integration and application guides.")
+keyboard's hiddev nodes to the group pos, the terminal's settings file
+/etc/trovjpos/trovjpos.properties (the keyboard's beep bytes, the keylock's
+positions), the sources and Javadoc of the Java classes, and the
+integration and application guides.")
+# conffiles: the terminal's settings file in /etc, kept across upgrades with the integrator's edits.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/packaging/postinst"
-                                        "${PROJECT_SOURCE_DIR}/packaging/postrm")
+                                        "${PROJECT_SOURCE_DIR}/packaging/postrm"
+                                        "${PROJECT_SOURCE_DIR}/packaging/conffiles")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

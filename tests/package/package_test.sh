@@ -32,7 +32,8 @@ common_files() {
     usr/lib/udev/rules.d/60-trovjpos.rules usr/share/lintian/overrides/trovjpos \
     usr/share/java/TrovJPOS.jar usr/share/java/TrovJPOS-sources.jar usr/share/java/TrovJPOS-javadoc.jar \
     usr/share/doc/trovjpos/copyright usr/share/doc/trovjpos/changelog.gz \
-    usr/share/doc/trovjpos/example/com/trov/jpos/example/KeyboardExample.java
+    usr/share/doc/trovjpos/example/com/trov/jpos/example/KeyboardExample.java \
+    etc/trovjpos/trovjpos.properties
   for f in "$root"/doc/*.md; do [ "$(basename "$f")" = testing.md ] && continue; echo "usr/share/doc/trovjpos/$(basename "$f")"; done
 }
 
@@ -59,6 +60,8 @@ for arch in amd64 i386; do
   else fail "$arch: files differ from the expected ones (< missing, > unexpected):"; cat "$work/diff"; fi
   grep -v ' root/root ' "$work/listing" && fail "$arch: files not owned by root"
   grep -q '^-rwxr-xr-x .* \./usr/bin/trovjpos-diag$' "$work/listing" || fail "$arch: trovjpos-diag is not mode 0755"
+  # The terminal's settings file is a conffile: dpkg keeps an integrator's edits across upgrades.
+  same "$arch: conffiles" "/etc/trovjpos/trovjpos.properties" "$(dpkg-deb -I "$deb" conffiles)"
 
   unpacked=$work/root-$arch
   dpkg-deb -x "$deb" "$unpacked"

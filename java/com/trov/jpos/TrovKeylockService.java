@@ -33,7 +33,7 @@ public final class TrovKeylockService extends TrovService {
         NativeLibrary.tryLoad();
     }
 
-    /** The number of positions unless {@link #setPositionCount(int)} said otherwise: lock, normal, supervisor. */
+    /** The number of positions unless the settings file or {@link #setPositionCount(int)} says otherwise: lock, normal, supervisor. */
     public static final int DEFAULT_POSITION_COUNT = 3;
 
     /** The most positions the keyboard can report: its position is one decimal digit. */
@@ -42,7 +42,8 @@ public final class TrovKeylockService extends TrovService {
     /** The positions reported in this opening and the waits on them. */
     private final KeylockWait positions = new KeylockWait();
 
-    private volatile int positionCount = DEFAULT_POSITION_COUNT;
+    private volatile int positionCount = TerminalSettings.current().number(TerminalSettings.KEYLOCK_POSITIONS,
+            DEFAULT_POSITION_COUNT);
 
     /** Creates a closed keylock service object. */
     public TrovKeylockService() {
@@ -70,8 +71,9 @@ public final class TrovKeylockService extends TrovService {
 
     /**
      * Returns the number of key positions. The keyboard cannot tell it: it reports one digit, so up
-     * to {@link #MAX_POSITION_COUNT} positions; {@link #DEFAULT_POSITION_COUNT} (lock, normal,
-     * supervisor) unless set with {@link #setPositionCount(int)}.
+     * to {@link #MAX_POSITION_COUNT} positions. When the object is made it is the terminal settings
+     * file's {@code keylock.positions} (see {@link TrovToneIndicatorService} for the file), else
+     * {@link #DEFAULT_POSITION_COUNT} (lock, normal, supervisor); {@link #setPositionCount(int)} changes it.
      *
      * @return the number of positions
      */

@@ -36,6 +36,14 @@ import java.util.concurrent.CopyOnWriteArrayList;
  *
  * <p>{@link #sound(byte[])} writes one command at once, outside the UnifiedPOS model.
  *
+ * <h2>The terminal's tones</h2>
+ * The tone commands and durations start with the values of the terminal's settings file,
+ * {@code /etc/trovjpos/trovjpos.properties} (or the file the system property {@code trov.jpos.config}
+ * names), read when the object is made: {@code tone1.command} and {@code tone2.command} as space-separated
+ * hex bytes, {@code tone1.duration} and {@code tone2.duration} in milliseconds. With {@code tone1.command}
+ * set there, {@code sound(1, 0)} beeps with no code of the application's; without it, the
+ * {@link TrovConst#JPOS_E_ILLEGAL} of {@code sound} names the file and the key to set.
+ *
  * <p>The service is exclusive: it must be claimed before it can be enabled. Its properties keep their
  * values across close and open.
  */
@@ -74,10 +82,13 @@ public final class TrovToneIndicatorService extends TrovService {
     /** The output id of the last {@link #clearOutput()}: events of outputs up to it are dropped. */
     private volatile int clearedThrough;
 
-    private volatile byte[] tone1Command;
-    private volatile byte[] tone2Command;
-    private volatile int tone1Duration = 200;
-    private volatile int tone2Duration;
+    /** The terminal's settings file gives the tones their initial values. */
+    private final TerminalSettings settings = TerminalSettings.current();
+
+    private volatile byte[] tone1Command = settings.command(TerminalSettings.TONE1_COMMAND, null);
+    private volatile byte[] tone2Command = settings.command(TerminalSettings.TONE2_COMMAND, null);
+    private volatile int tone1Duration = settings.number(TerminalSettings.TONE1_DURATION, 200);
+    private volatile int tone2Duration = settings.number(TerminalSettings.TONE2_DURATION, 0);
     private volatile int interToneWait;
     private volatile int tone1Pitch;
     private volatile int tone1Volume = 100;
@@ -185,7 +196,7 @@ public final class TrovToneIndicatorService extends TrovService {
 
     // Tone properties.
 
-    /** @return tone 1's command bytes (a copy), or null when none is set (the default) */
+    /** @return tone 1's command bytes (a copy), or null when none is set (by default the settings file's {@code tone1.command}) */
     public byte[] getTone1Command() {
         return copy(tone1Command);
     }
@@ -200,7 +211,7 @@ public final class TrovToneIndicatorService extends TrovService {
         tone1Command = copy(command);
     }
 
-    /** @return tone 2's command bytes (a copy), or null when none is set (the default) */
+    /** @return tone 2's command bytes (a copy), or null when none is set (by default the settings file's {@code tone2.command}) */
     public byte[] getTone2Command() {
         return copy(tone2Command);
     }
@@ -214,7 +225,7 @@ public final class TrovToneIndicatorService extends TrovService {
         tone2Command = copy(command);
     }
 
-    /** @return the milliseconds given to tone 1; 200 by default */
+    /** @return the milliseconds given to tone 1; the settings file's {@code tone1.duration}, else 200, by default */
     public int getTone1Duration() {
         return tone1Duration;
     }
@@ -224,7 +235,7 @@ public final class TrovToneIndicatorService extends TrovService {
         tone1Duration = millis;
     }
 
-    /** @return the milliseconds given to tone 2; 0 (tone 2 silent) by default */
+    /** @return the milliseconds given to tone 2; the settings file's {@code tone2.duration}, else 0 (silent), by default */
     public int getTone2Duration() {
         return tone2Duration;
     }
@@ -324,6 +335,12 @@ public final class TrovToneIndicatorService extends TrovService {
     // The model's steps.
 
     private ToneOutput.Cycle cycle() throws TrovException {
+        if (tone1Duration > 0 && tone1Command == null || tone2Duration > 0 && tone2Command == null) {
+            int tone = tone1Duration > 0 && tone1Command == null ? 1 : 2;
+            throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "Tone " + tone + " has no command: "
+                    + TerminalSettings.whereToSet("tone" + tone + ".command")
+                    + " (the keyboard's beep bytes as hex) or call setTone" + tone + "Command");
+        }
         return new ToneOutput.Cycle(tone1Command, tone1Duration, interToneWait, tone2Command, tone2Duration);
     }
 
