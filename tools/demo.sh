@@ -19,11 +19,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"  # a scratch working directory, so that a run leaves nothing behind
 cp="$build/TrovJPOS.jar:$build/trovsim.jar:$build/trov-demo.jar"
+# The terminal's settings (the simulator's beep bytes behind sound()) come from the demo's own file.
+settings="-Dtrov.jpos.config=$root/tools/demo/trovjpos.properties"
 if [ $panel = 1 ]; then
   # The till knows nothing of the simulator: node 0 is a keyboard from the start, and the property opens
   # the window as the services load.
-  LD_PRELOAD="$build/libtrovsim.so" TROVSIM_KEYBOARD=0 java -Dtrov.sim.panel=true \
+  LD_PRELOAD="$build/libtrovsim.so" TROVSIM_KEYBOARD=0 java -Dtrov.sim.panel=true "$settings" \
     -Djava.library.path="$build" -cp "$cp" com.trov.jpos.demo.PanelTill
 else
-  LD_PRELOAD="$build/libtrovsim.so" java -Djava.library.path="$build" -cp "$cp" com.trov.jpos.demo.Demo
+  LD_PRELOAD="$build/libtrovsim.so" java "$settings" -Djava.library.path="$build" -cp "$cp" com.trov.jpos.demo.Demo
 fi

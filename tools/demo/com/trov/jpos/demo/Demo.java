@@ -3,7 +3,6 @@ package com.trov.jpos.demo;
 
 import com.trov.jpos.TrovInputService;
 import com.trov.jpos.TrovException;
-import com.trov.jpos.MsrDataEvent;
 import com.trov.jpos.TrovConst;
 import com.trov.jpos.TrovKeylockService;
 import com.trov.jpos.TrovMSRService;
@@ -36,6 +35,7 @@ public final class Demo {
     private static final LinkedBlockingQueue<String> POWER = new LinkedBlockingQueue<>();
     private static final LinkedBlockingQueue<String> KEYS = new LinkedBlockingQueue<>();
     private static final LinkedBlockingQueue<String> CARDS = new LinkedBlockingQueue<>();
+    private static final LinkedBlockingQueue<String> TONES = new LinkedBlockingQueue<>();
 
     private Demo() {
     }
@@ -64,9 +64,12 @@ public final class Demo {
             rearm(keyboard);
         });
         msr.addDataListener(e -> {
-            CARDS.add("card swiped: " + tracks(e));
+            // Never print a card's account number or name whole: the masked number and initials suffice.
+            CARDS.add("card swiped: account " + msr.getMaskedAccountNumber() + ", expiry " + msr.getExpirationDate()
+                    + ", holder " + initials(msr.getFirstName(), msr.getSurname()));
             rearm(msr);
         });
+        tone.addOutputCompleteListener(e -> TONES.add("tone output " + e.getOutputID() + " complete"));
         keyboard.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
 
         try {
@@ -94,13 +97,15 @@ public final class Demo {
             SimKeyboard.releaseKey(NODE, 0xC8, true);
             expect(KEYS, "key 65 down", "key 65 up", "key 200 extended down", "key 200 extended up");
 
-            say("A card is swiped (tracks 1 and 2; track 3 empty):");
+            say("A card is swiped (tracks 1 and 2; track 3 empty), read with the default TracksToRead and parsed:");
             SimKeyboard.swipe(NODE, "B4111111111111111^DOE/JANE^2512", "4111111111111111=2512", null);
-            expect(CARDS, "card swiped: [B4111111111111111^DOE/JANE^2512] [4111111111111111=2512] []");
+            expect(CARDS, "card swiped: account 411111******1111, expiry 2512, holder J. D.");
 
             SimKeyboard.clearReceived(NODE);
-            tone.sound(new byte[] {0x07, 0x31, 0x32});
-            say("Beep: tone.sound(07 31 32); the keyboard received " + hex(SimKeyboard.received(NODE)));
+            tone.sound(1, 0);
+            say("Beep: tone.sound(1, 0), its tone command from the settings file " + settingsFile() + ":");
+            expect(TONES, "tone output 1 complete");
+            say("  the keyboard received " + hex(SimKeyboard.received(NODE)));
 
             SimKeyboard.clearReceived(NODE);
             int tco = keyboard.readTco(0x01);
@@ -155,12 +160,18 @@ public final class Demo {
                 : status == TrovConst.SUE_POWER_OFF_OFFLINE ? " (off/offline)" : "");
     }
 
-    private static String tracks(MsrDataEvent e) {
-        return "[" + latin1(e.getTrack1()) + "] [" + latin1(e.getTrack2()) + "] [" + latin1(e.getTrack3()) + "]";
+    private static String initials(String... names) {
+        StringBuilder text = new StringBuilder();
+        for (String name : names) {
+            if (!name.isEmpty()) {
+                text.append(text.length() == 0 ? "" : " ").append(name.charAt(0)).append('.');
+            }
+        }
+        return text.length() == 0 ? "(none)" : text.toString();
     }
 
-    private static String latin1(byte[] bytes) {
-        return new String(bytes, StandardCharsets.ISO_8859_1);
+    private static String settingsFile() {
+        return System.getProperty("trov.jpos.config", "/etc/trovjpos/trovjpos.properties");
     }
 
     private static String states(List<TrovService> services) {
@@ -202,8 +213,8 @@ public final class Demo {
     }
 
     /**
-     * Claims and enables the open services, and asks for key downs and ups and for every swipe, whatever
-     * tracks it holds, one data event at a time (the listeners ask for the next).
+     * Claims and enables the open services, and asks for key downs and ups and for parsed swipes, one data
+     * event at a time (the listeners ask for the next).
      */
     static void claimAndEnable(List<TrovService> services, TrovPOSKeyboardService keyboard, TrovMSRService msr)
             throws TrovException {
@@ -212,7 +223,7 @@ public final class Demo {
             service.setDeviceEnabled(true);
         }
         keyboard.setEventTypes(TrovConst.KBD_ET_DOWN_UP);
-        msr.setTracksToRead(0);
+        msr.setParseDecodeData(true);
         keyboard.setDataEventEnabled(true);
         msr.setDataEventEnabled(true);
     }

@@ -11,20 +11,20 @@ import com.trov.jpos.TrovPOSKeyboardService;
 import com.trov.jpos.TrovService;
 import com.trov.jpos.TrovToneIndicatorService;
 import java.awt.Window;
-import java.nio.charset.StandardCharsets;
 import java.time.LocalTime;
 import java.time.format.DateTimeFormatter;
 import java.util.List;
 
 /**
  * A small till for the simulated keyboard's window: it opens, claims and enables the four services,
- * prints every event it hears, and beeps (tone command 07 31 32) at each card swiped. It knows nothing
+ * prints every event it hears (a card's account number masked, its holder's name as initials), and beeps
+ * with {@code sound(1, 0)} at each card swiped, the tone command coming from the terminal's settings file
+ * ({@code tools/demo/trovjpos.properties} under {@code tools/demo.sh}). It knows nothing
  * of the simulator: run with {@code -Dtrov.sim.panel=true}, the window opens as the services load.
  * It ends when the window is closed or Enter is pressed.
  */
 public final class PanelTill {
     private static final DateTimeFormatter CLOCK = DateTimeFormatter.ofPattern("HH:mm:ss.SSS");
-    private static final byte[] BEEP = {0x07, 0x31, 0x32};
 
     private PanelTill() {
     }
@@ -42,14 +42,18 @@ public final class PanelTill {
             rearm(keyboard);
         });
         msr.addDataListener(e -> {
-            hear("card: track 1 [" + text(e.getTrack1()) + "] track 2 [" + text(e.getTrack2()) + "] track 3 ["
-                    + text(e.getTrack3()) + "]");
+            hear("card: account " + msr.getMaskedAccountNumber() + ", expiry " + msr.getExpirationDate()
+                    + ", holder " + initial(msr.getFirstName()) + initial(msr.getSurname()));
             rearm(msr);
             try {
-                tone.sound(BEEP);
+                tone.sound(1, 0);
             } catch (Exception failed) {
                 hear("the beep failed: " + failed.getMessage());
             }
+        });
+        msr.addErrorListener(e -> {
+            hear("card not read: error " + e.getErrorCode() + ", extended 0x" + Integer.toHexString(e.getErrorCodeExtended()));
+            rearm(msr);
         });
         try {
             keyboard.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
@@ -81,8 +85,8 @@ public final class PanelTill {
         }
     }
 
-    private static String text(byte[] track) {
-        return new String(track, StandardCharsets.ISO_8859_1);
+    private static String initial(String name) {
+        return name.isEmpty() ? "" : name.charAt(0) + ".";
     }
 
     private static void hear(String line) {

@@ -7,13 +7,18 @@ import com.trov.jpos.TrovConst;
 import com.trov.jpos.TrovException;
 import com.trov.jpos.TrovKeylockService;
 import com.trov.jpos.TrovPOSKeyboardService;
+import com.trov.jpos.TrovToneIndicatorService;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 
 /**
  * Prints the keylock positions and the key presses of the POS keyboard, until Ctrl-C or for the
- * number of seconds given as the only argument.
+ * number of seconds given as the only argument, and beeps once when ready.
+ *
+ * <p>The beep's bytes are the terminal's, not the application's: they come from the settings file
+ * ({@code /etc/trovjpos/trovjpos.properties}, or the file {@code -Dtrov.jpos.config=...} names), key
+ * {@code tone1.command}. Without it the example says which file and key to set, and runs on.
  *
  * <p>Run it with the product jar on the class path and the native library on
  * {@code java.library.path} (where Debian's JVMs look by themselves when it is installed with the
@@ -21,6 +26,8 @@ import java.util.concurrent.atomic.AtomicBoolean;
  * <pre>
  * java -cp /usr/share/java/TrovJPOS.jar:trov-example.jar com.trov.jpos.example.KeyboardExample 30
  * </pre>
+ * On the simulated keyboard, {@code -Dtrov.jpos.config=tools/demo/trovjpos.properties} gives it the
+ * simulator's beep bytes.
  */
 public final class KeyboardExample {
 
@@ -66,6 +73,7 @@ public final class KeyboardExample {
 
         TrovKeylockService keylock = new TrovKeylockService();
         TrovPOSKeyboardService keyboard = new TrovPOSKeyboardService();
+        TrovToneIndicatorService tone = new TrovToneIndicatorService();
 
         // Listeners run on the process's one event thread, one event at a time, in the order the keyboard
         // sent them. Add them before open(): events may come as soon as the device is open.
@@ -92,7 +100,7 @@ public final class KeyboardExample {
         });
 
         int status = 0;
-        try (keylock; keyboard) {
+        try (keylock; keyboard; tone) {
             // Power states (2002 away, 2001 back) are heard only with PowerNotify enabled.
             keyboard.setPowerNotify(TrovConst.JPOS_PN_ENABLED);
             keylock.open();
@@ -104,6 +112,10 @@ public final class KeyboardExample {
             keyboard.setDataEventEnabled(true);
             // Enabling the keylock asks the keyboard for the key position: the first event follows.
             keylock.setDeviceEnabled(true);
+            tone.open();
+            tone.claim(0);
+            tone.setDeviceEnabled(true);
+            beep(tone);
             System.out.println(seconds > 0 ? "ready: turn the key or press keys for " + seconds + " s"
                                            : "ready: turn the key or press keys; Ctrl-C ends");
             if (seconds > 0) {
@@ -118,11 +130,21 @@ public final class KeyboardExample {
             }
             status = 1;
         }
-        // Leaving the try block closed both services: disabled, released, closed, events delivered.
+        // Leaving the try block closed the services: disabled, released, closed, events delivered.
         System.out.println("closed");
         finished.set(true);
         if (status != 0) {
             System.exit(status);
+        }
+    }
+
+    /** One cycle of the tone properties, which the settings file filled. */
+    private static void beep(TrovToneIndicatorService tone) {
+        try {
+            tone.sound(1, 0);
+            System.out.println("beep");
+        } catch (TrovException e) {
+            System.out.println("no beep: " + e.getMessage());
         }
     }
 

@@ -57,8 +57,7 @@ public final class KeyLayout {
             "key E0:48 Up", "key E0:50 Down", "key 70 F1", "key 71 F2", "key 1B Esc",
             "keylock 0 Locked",
             "keylock 1 Register",
-            "keylock 2 Supervisor",
-            "keylock 3 Program");
+            "keylock 2 Supervisor");
 
     private final String title;
     private final List<List<Key>> rows;
@@ -71,7 +70,8 @@ public final class KeyLayout {
     }
 
     /**
-     * The default layout: digits, till function keys, two extended keys and four keylock positions.
+     * The default layout: digits, till function keys, two extended keys and three keylock positions,
+     * as many as the keylock service counts by default.
      *
      * @return the layout
      */

@@ -48,8 +48,8 @@ import javax.swing.WindowConstants;
 
 /**
  * A window that stands for the simulated POS keyboard of this process: its keys, its keylock, its card
- * reader and its cable, a lamp that lights for every tone command it receives, and a log of what it
- * received and what it sent. It acts on one node of {@link SimKeyboard} and needs the simulator loaded
+ * reader and its cable, a lamp that lights and the display's bell that sounds for every tone command it
+ * receives (whatever its bytes), and a log of what it received and what it sent. It acts on one node of {@link SimKeyboard} and needs the simulator loaded
  * into this process.
  *
  * <p>An application run with the simulator preloaded and {@code trovsim.jar} on its class path opens it
@@ -445,6 +445,8 @@ public final class SimPanel {
                     lampText.setText(ReceivedCommands.hex(command.bytes()) + "   (" + tones + " so far)");
                     light(true);
                     lampOff.restart();
+                    // The simulated keyboard beeps for any bytes: what a real one plays is its firmware's.
+                    java.awt.Toolkit.getDefaultToolkit().beep();
                 }
             }
             burst.reset();
