@@ -20,7 +20,7 @@ public final class KeyboardDataEvent extends TrovEvent {
      * Creates the event of a key that is not extended.
      *
      * @param keyCode   the key code, 0 to 255
-     * @param eventType {@link TrovConst#KBD_ET_DOWN} or {@link TrovConst#KBD_ET_UP}
+     * @param eventType {@link TrovConst#KBD_KET_KEYDOWN} or {@link TrovConst#KBD_KET_KEYUP}
      */
     public KeyboardDataEvent(int keyCode, int eventType) {
         this(keyCode, eventType, false);
@@ -30,7 +30,7 @@ public final class KeyboardDataEvent extends TrovEvent {
      * Creates an event.
      *
      * @param keyCode   the key code, 0 to 255
-     * @param eventType {@link TrovConst#KBD_ET_DOWN} or {@link TrovConst#KBD_ET_UP}
+     * @param eventType {@link TrovConst#KBD_KET_KEYDOWN} or {@link TrovConst#KBD_KET_KEYUP}
      * @param extended  whether the key came behind the extended prefix 0xE0
      */
     public KeyboardDataEvent(int keyCode, int eventType, boolean extended) {
@@ -60,7 +60,7 @@ public final class KeyboardDataEvent extends TrovEvent {
     /**
      * Returns whether the key went down or up.
      *
-     * @return {@link TrovConst#KBD_ET_DOWN} or {@link TrovConst#KBD_ET_UP}
+     * @return {@link TrovConst#KBD_KET_KEYDOWN} or {@link TrovConst#KBD_KET_KEYUP}
      */
     public int getEventType() {
         return eventType;
@@ -69,10 +69,10 @@ public final class KeyboardDataEvent extends TrovEvent {
     /**
      * Tells whether the key went down.
      *
-     * @return whether the event type is {@link TrovConst#KBD_ET_DOWN}
+     * @return whether the event type is {@link TrovConst#KBD_KET_KEYDOWN}
      */
     public boolean isKeyDown() {
-        return eventType == TrovConst.KBD_ET_DOWN;
+        return eventType == TrovConst.KBD_KET_KEYDOWN;
     }
 
     /**

@@ -190,12 +190,16 @@ public final class TrovConst {
 
     // ---- POS keyboard -------------------------------------------------------------------------
 
-    /**
-     * Keyboard data event type: a key went down. Also the {@code EventTypes} value "key downs only".
-     */
+    /** {@code EventTypes}: data events for key downs only. */
     public static final int KBD_ET_DOWN = 1;
 
-    /** Keyboard data event type: a key went up. */
+    /**
+     * The key-up value of {@code POSKeyEventType}, under a name that was wrong: {@code KBD_ET_} names
+     * are {@code EventTypes} values, and this one's value is also {@link #KBD_ET_DOWN_UP}'s.
+     *
+     * @deprecated use {@link #KBD_KET_KEYUP} for an event's key-up type; removed in the next release
+     */
+    @Deprecated
     public static final int KBD_ET_UP = 2;
 
     /** {@code EventTypes}: data events for key downs and key ups. */

@@ -31,8 +31,8 @@ class KeyboardEventsTest extends KeyboardFixture {
         // The driver reports the zero bytes of an input report as events too; they carry no key.
         KEYBOARD.sendRaw(bytes(0x00, 0x42, 0x00, 0x00, 0x00, 0x43));
 
-        int down = TrovConst.KBD_ET_DOWN;
-        int up = TrovConst.KBD_ET_UP;
+        int down = TrovConst.KBD_KET_KEYDOWN;
+        int up = TrovConst.KBD_KET_KEYUP;
         assertEquals(List.of(new KeyboardDataEvent(0x41, down), new KeyboardDataEvent(0x41, up),
                 new KeyboardDataEvent(200, down, true), new KeyboardDataEvent(200, up, true), new KeyboardDataEvent(0xA0, down),
                 new KeyboardDataEvent(0x42, down), new KeyboardDataEvent(0x43, down)), keys.next(7, EVENT_WAIT_MS));

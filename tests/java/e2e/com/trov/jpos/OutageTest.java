@@ -45,7 +45,7 @@ class OutageTest extends KeyboardFixture {
         awaitTrue(() -> keylock.getKeylockPosition() == 1, EVENT_WAIT_MS, "the position asked for again");
         assertEquals(TrovConst.SUE_POWER_ONLINE, keyboard.powerState());
         KEYBOARD.press(0x31);
-        assertEquals(new KeyboardDataEvent(0x31, TrovConst.KBD_ET_DOWN), keys.next(EVENT_WAIT_MS));
+        assertEquals(new KeyboardDataEvent(0x31, TrovConst.KBD_KET_KEYDOWN), keys.next(EVENT_WAIT_MS));
         assertEquals(1, swipes.all().size(), "no swipe made up of the emptied tracks");
         for (TrovService service : List.of(keylock, keyboard, msr)) {
             assertTrue(service.getDeviceEnabled());
@@ -98,7 +98,7 @@ class OutageTest extends KeyboardFixture {
         Recorder<KeyboardDataEvent> keys = Recorder.keysOf(keyboard);
         ready(keyboard);
         KEYBOARD.press(0x20);
-        assertEquals(new KeyboardDataEvent(0x20, TrovConst.KBD_ET_DOWN), keys.next(EVENT_WAIT_MS));
+        assertEquals(new KeyboardDataEvent(0x20, TrovConst.KBD_KET_KEYDOWN), keys.next(EVENT_WAIT_MS));
     }
 
     private static boolean released() {

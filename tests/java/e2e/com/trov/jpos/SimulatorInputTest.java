@@ -31,7 +31,7 @@ class SimulatorInputTest extends SimulatedKeyboardFixture {
         for (int code = 1; code < 256; ++code) {
             if (!SimKeyboard.isReservedKeyCode(code)) {
                 assertEquals(1, SimKeyboard.pressKeyAndWait(NODE, code, false, (int) EVENT_WAIT_MS));
-                expected.add(new KeyboardDataEvent(code, TrovConst.KBD_ET_DOWN));
+                expected.add(new KeyboardDataEvent(code, TrovConst.KBD_KET_KEYDOWN));
             }
         }
         assertEquals(expected, keys.next(expected.size(), EVENT_WAIT_MS), "nothing vanished into a frame");

@@ -112,7 +112,7 @@ final class StandInNativeLayer implements NativeLayer {
     }
 
     void key(int code) {
-        keyboardEndpoint.keyboardDataEvent(code, TrovConst.KBD_ET_DOWN);
+        keyboardEndpoint.keyboardDataEvent(code, TrovConst.KBD_KET_KEYDOWN);
     }
 
     void keylock(int position) {
