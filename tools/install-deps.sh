@@ -47,4 +47,27 @@ if [ "$(id -u)" != 0 ]; then
 fi
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-bash -c "$command" >/tmp/trovjpos-apt.log 2>&1 || { tail -n 30 /tmp/trovjpos-apt.log; exit 1; }
+log=/tmp/trovjpos-apt.log
+: >"$log"
+if [ $needs_i386 = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+# A mirror in the middle of a sync fails an index now and then: try the update a few times, a while
+# apart. If an index still fails, the lists already on this machine may hold every package needed; go on
+# when apt-get can plan their installation, and otherwise say that the mirror failed.
+updated=0
+for attempt in 1 2 3 4; do
+  if apt-get update >>"$log" 2>&1; then updated=1; break; fi
+  [ $attempt -lt 4 ] && { echo "apt-get update failed (attempt $attempt of 4); trying again in 15 s"; sleep 15; }
+done
+if [ $updated = 0 ]; then
+  if apt-get install -s -y --no-remove "${missing[@]}" >>"$log" 2>&1; then
+    echo "apt-get update still fails for an index (see $log); the packages needed can be installed all the same"
+  else
+    grep -E '^(E|W):' "$log" | tail -n 10
+    echo "The package mirror failed: apt-get update could not fetch its indexes, and the packages needed"
+    echo "cannot be installed without them. Nothing was installed; run this again later (log: $log)."
+    exit 1
+  fi
+fi
+apt-get install -y --no-remove "${missing[@]}" >>"$log" 2>&1 || { tail -n 30 "$log"; exit 1; }
