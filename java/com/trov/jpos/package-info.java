@@ -54,7 +54,9 @@
  * Failures are reported as a checked {@link com.trov.jpos.TrovException} whose
  * {@link com.trov.jpos.TrovException#getErrorCode() error code} is one of
  * {@link com.trov.jpos.TrovConst#JPOS_E_CLOSED} (not open),
- * {@link com.trov.jpos.TrovConst#JPOS_E_CLAIMED} (claimed by another object),
+ * {@link com.trov.jpos.TrovConst#JPOS_E_TIMEOUT} (a claim still held by another object when the
+ * timeout ended, or a wait for the keylock that ran out),
+ * {@link com.trov.jpos.TrovConst#JPOS_E_BUSY} ({@code soundImmediate} while an output is under way),
  * {@link com.trov.jpos.TrovConst#JPOS_E_NOTCLAIMED} (needs a claim),
  * {@link com.trov.jpos.TrovConst#JPOS_E_NOSERVICE} (no keyboard found or set up, or no native
  * library), {@link com.trov.jpos.TrovConst#JPOS_E_DISABLED} (needs enabling),

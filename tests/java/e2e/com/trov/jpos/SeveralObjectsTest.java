@@ -96,7 +96,7 @@ class SeveralObjectsTest extends KeyboardFixture {
         assertEquals(0x33, keys.next(EVENT_WAIT_MS).getKeyCode());
     }
 
-    /** readTco waits for the reply (about 3 s from a silent keyboard) without the object's lock. */
+    /** readTco waits for the reply (2 s from a silent keyboard) without the object's lock. */
     @Test
     void aTcoQueryLeavesItsObjectsOtherCallsFree() throws Exception {
         TrovPOSKeyboardService keyboard = keyboard();
