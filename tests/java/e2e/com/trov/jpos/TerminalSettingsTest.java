@@ -72,7 +72,7 @@ class TerminalSettingsTest extends KeyboardFixture {
     }
 
     @Test
-    void aMissingFileLeavesTheDefaultsAndTheRefusedSoundSaysWhereTheCommandBelongs() throws Exception {
+    void aMissingOrUnreadableFileLeavesTheDefaultsAndTheRefusedSoundSaysWhereTheCommandBelongs() throws Exception {
         Path missing = dir.resolve("none.properties");
         System.setProperty(TerminalSettings.PATH_PROPERTY, missing.toString());
         TrovToneIndicatorService tone = ready(tone());
@@ -81,6 +81,11 @@ class TerminalSettingsTest extends KeyboardFixture {
         assertTrue(refused.getMessage().contains("set tone1.command in " + missing), refused.getMessage());
         assertEquals(TrovKeylockService.DEFAULT_POSITION_COUNT, keylock().getPositionCount());
         assertEquals(1, records.all().size(), () -> records.all().toString());
+
+        System.setProperty(TerminalSettings.PATH_PROPERTY, dir.toString());  // a directory: unreadable
+        ready(keylock()).close();
+        assertEquals(2, records.all().size(), () -> records.all().toString());
+        assertTrue(records.all().get(1).contains(dir + " cannot be read"), records.all().get(1));
     }
 
     @Test
