@@ -33,7 +33,10 @@ public final class TrovKeylockService extends TrovService {
         NativeLibrary.tryLoad();
     }
 
-    /** The number of positions unless the settings file or {@link #setPositionCount(int)} says otherwise: lock, normal, supervisor. */
+    /**
+     * The number of positions unless the settings file or {@link #setPositionCount(int)} says otherwise:
+     * lock, normal, supervisor.
+     */
     public static final int DEFAULT_POSITION_COUNT = 3;
 
     /** The most positions the keyboard can report: its position is one decimal digit. */

@@ -196,7 +196,10 @@ public final class TrovToneIndicatorService extends TrovService {
 
     // Tone properties.
 
-    /** @return tone 1's command bytes (a copy), or null when none is set (by default the settings file's {@code tone1.command}) */
+    /**
+     * @return tone 1's command bytes (a copy), or null when none is set; by default the settings file's
+     *         {@code tone1.command}
+     */
     public byte[] getTone1Command() {
         return copy(tone1Command);
     }
@@ -211,7 +214,10 @@ public final class TrovToneIndicatorService extends TrovService {
         tone1Command = copy(command);
     }
 
-    /** @return tone 2's command bytes (a copy), or null when none is set (by default the settings file's {@code tone2.command}) */
+    /**
+     * @return tone 2's command bytes (a copy), or null when none is set; by default the settings file's
+     *         {@code tone2.command}
+     */
     public byte[] getTone2Command() {
         return copy(tone2Command);
     }
@@ -225,7 +231,7 @@ public final class TrovToneIndicatorService extends TrovService {
         tone2Command = copy(command);
     }
 
-    /** @return the milliseconds given to tone 1; the settings file's {@code tone1.duration}, else 200, by default */
+    /** @return the milliseconds given to tone 1; by default the settings file's {@code tone1.duration}, else 200 */
     public int getTone1Duration() {
         return tone1Duration;
     }
@@ -235,7 +241,10 @@ public final class TrovToneIndicatorService extends TrovService {
         tone1Duration = millis;
     }
 
-    /** @return the milliseconds given to tone 2; the settings file's {@code tone2.duration}, else 0 (silent), by default */
+    /**
+     * @return the milliseconds given to tone 2; by default the settings file's {@code tone2.duration},
+     *         else 0 (silent)
+     */
     public int getTone2Duration() {
         return tone2Duration;
     }

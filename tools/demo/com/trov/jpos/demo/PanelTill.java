@@ -52,7 +52,8 @@ public final class PanelTill {
             }
         });
         msr.addErrorListener(e -> {
-            hear("card not read: error " + e.getErrorCode() + ", extended 0x" + Integer.toHexString(e.getErrorCodeExtended()));
+            hear("card not read: error " + e.getErrorCode() + ", extended 0x"
+                    + Integer.toHexString(e.getErrorCodeExtended()));
             rearm(msr);
         });
         try {

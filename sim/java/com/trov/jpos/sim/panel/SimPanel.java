@@ -49,8 +49,8 @@ import javax.swing.WindowConstants;
 /**
  * A window that stands for the simulated POS keyboard of this process: its keys, its keylock, its card
  * reader and its cable, a lamp that lights and the display's bell that sounds for every tone command it
- * receives (whatever its bytes), and a log of what it received and what it sent. It acts on one node of {@link SimKeyboard} and needs the simulator loaded
- * into this process.
+ * receives (whatever its bytes), and a log of what it received and what it sent. It acts on one node of
+ * {@link SimKeyboard} and needs the simulator loaded into this process.
  *
  * <p>An application run with the simulator preloaded and {@code trovsim.jar} on its class path opens it
  * without a code change when started with {@code -Dtrov.sim.panel=true} (the service classes call
