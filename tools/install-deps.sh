@@ -60,9 +60,18 @@ for attempt in 1 2 3 4; do
   if apt-get update >>"$log" 2>&1; then updated=1; break; fi
   [ $attempt -lt 4 ] && { echo "apt-get update failed (attempt $attempt of 4); trying again in 15 s"; sleep 15; }
 done
+# When the index that failed is one architecture's part of the security archive, the amd64 and i386
+# copies of a library (which must be of one version) have different candidates: the newer security
+# version for amd64, the release's version for i386, and nothing can be planned. Preferring the
+# release's own archive (-t CODENAME) gives both architectures the same candidate.
+release=()
 if [ $updated = 0 ]; then
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   if apt-get install -s -y --no-remove "${missing[@]}" >>"$log" 2>&1; then
     echo "apt-get update still fails for an index (see $log); the packages needed can be installed all the same"
+  elif [ -n "$codename" ] && apt-get install -s -y --no-remove -t "$codename" "${missing[@]}" >>"$log" 2>&1; then
+    release=(-t "$codename")
+    echo "apt-get update still fails for an index (see $log); the packages needed are installed from $codename's own archive"
   else
     grep -E '^(E|W):' "$log" | tail -n 10
     echo "The package mirror failed: apt-get update could not fetch its indexes, and the packages needed"
@@ -70,4 +79,4 @@ if [ $updated = 0 ]; then
     exit 1
   fi
 fi
-apt-get install -y --no-remove "${missing[@]}" >>"$log" 2>&1 || { tail -n 30 "$log"; exit 1; }
+apt-get install -y --no-remove "${release[@]}" "${missing[@]}" >>"$log" 2>&1 || { tail -n 30 "$log"; exit 1; }
