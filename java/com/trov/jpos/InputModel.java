@@ -166,10 +166,13 @@ final class InputModel<D> {
                 deviceEnabled = false;
             }
         }
-        if (disableNow) {
-            owner.autoDisable();
+        try {
+            if (disableNow) {
+                owner.autoDisable();
+            }
+        } finally {
+            drain();  // the queued event is delivered whatever the disable did
         }
-        drain();
         return true;
     }
 

@@ -15,8 +15,10 @@ import java.util.function.IntSupplier;
  *
  * <p>Several objects of one service may be open at once in a process. Keylock events reach every
  * enabled keylock object; the events of the other services reach the object that claimed and enabled
- * the service. A claim is held by one object: another object's claim, in this process or another,
- * fails with {@link TrovConst#JPOS_E_CLAIMED}. Closing, disabling or releasing one object never
+ * the service. A claim is held by one object: {@link #claim(int)} of another object, in this process
+ * or another, fails with {@link TrovConst#JPOS_E_TIMEOUT} (112) once its timeout ran out, never with
+ * {@link TrovConst#JPOS_E_CLAIMED} (102); nor with {@link TrovConst#JPOS_E_BUSY} (113): this service's
+ * claim waits for a busy device within its timeout rather than refusing at once. Closing, disabling or releasing one object never
  * affects another. The device itself is opened by the first open of any object and closed by the
  * last close.
  *
@@ -32,18 +34,23 @@ import java.util.function.IntSupplier;
  * the order the library decoded them, across services; each carries its place in that order and the
  * time it was decoded ({@link TrovEvent}). A listener that takes long delays every later event of the
  * process, never the keyboard. No event reaches an object after its {@link #close()} returned, nor
- * after it was opened again; no key, swipe or keylock position reaches it after
- * {@link #setDeviceEnabled(boolean) setDeviceEnabled(false)} returned. A listener running at that
- * moment may still be running.
+ * after it was opened again. After {@link #setDeviceEnabled(boolean) setDeviceEnabled(false)}
+ * returned, no new key or swipe is queued for it and no keylock position reaches it; the data and
+ * input error events it had queued already stay queued and are delivered under the UnifiedPOS input
+ * model ({@link TrovInputService}), as UnifiedPOS wants, until {@link TrovInputService#clearInput()}
+ * drops them. A listener running at that moment may still be running; one that closes its object is
+ * the last of that object's listeners to hear the event.
  *
  * <p>For this package: every event meets its object in {@link #deliver(QueuedEvent)}, on the event
- * thread, one at a time in the order of the process. It decides whether the event still belongs to
- * the object and calls the listeners. Holding events back (frozen events, data events while not
+ * thread, one at a time in the order of the process; one rule, {@link #mayReach(QueuedEvent)}, decides
+ * there, and again when a held event is let go, whether the event still belongs to the object. Holding events back (frozen events, data events while not
  * wanted) belongs in that step: keep the {@link QueuedEvent} and deliver it later on the same thread.
  *
  * <p>All public methods are thread-safe and may be called from listeners. The queries
  * ({@link #getState()}, {@link #isClaimed()}, {@link #getDeviceEnabled()}) never wait for a lock; the
  * other methods serialise on a lock private to the object and never wait for the event thread.
+ * {@link #claim(int)} and {@link #checkHealth(int)} return within their bound plus a few
+ * milliseconds whatever other threads do. Logging and JMX never make a call fail after it acted.
  */
 public abstract class TrovService implements AutoCloseable {
 
@@ -297,7 +304,10 @@ public abstract class TrovService implements AutoCloseable {
      * the wait at once; one in another process is noticed within about 50 ms, since the claim table is
      * shared memory that raises no event. Claiming a service this object already holds does nothing.
      * The wait holds none of this object's locks, so another thread may close the object meanwhile,
-     * which ends the wait with {@link TrovConst#JPOS_E_CLOSED}.
+     * which ends the wait with {@link TrovConst#JPOS_E_CLOSED}, also when the object is opened again
+     * at once. The call returns within {@code timeout} plus a few milliseconds whatever other threads
+     * do: an open or close of another object that holds the process's openings lock only makes it
+     * time out. A claim held elsewhere fails with 112, never with {@link TrovConst#JPOS_E_CLAIMED} (102).
      *
      * @param timeout milliseconds to wait; {@link TrovConst#JPOS_FOREVER} (−1) for no limit, 0 to try once
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open;
