@@ -83,7 +83,7 @@ final class DeviceMBean implements DynamicMBean {
         }
     }
 
-    /** The platform MBean server, or one that refuses everything when it cannot be had (as under a security manager). */
+    /** The platform MBean server, or one that refuses everything when it cannot be had (a security manager). */
     private static MBeanServer platformServer() {
         try {
             return ManagementFactory.getPlatformMBeanServer();

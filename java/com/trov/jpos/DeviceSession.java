@@ -41,7 +41,8 @@ final class DeviceSession {
      * Serialises the sessions' starts and ends and every native open, close, claim and enable. Held
      * across those native calls; never taken on the library's threads.
      */
-    private static final java.util.concurrent.locks.ReentrantLock OPENINGS = new java.util.concurrent.locks.ReentrantLock();
+    private static final java.util.concurrent.locks.ReentrantLock OPENINGS =
+            new java.util.concurrent.locks.ReentrantLock();
 
     /** How often a join retries when power-offs keep ending the sessions it joins. */
     private static final int JOIN_ATTEMPTS = 3;
@@ -165,11 +166,14 @@ final class DeviceSession {
         later.start();
     }
 
-    /** Leaves the keylock as this opening's keylock objects want it once no check is under way. Caller holds OPENINGS. */
+    /**
+     * Leaves the keylock as this opening's keylock objects want it once no check is under way. Caller
+     * holds OPENINGS.
+     */
     private void restoreKeylock() {
         keylockChecks--;
         if (ended || current != this || keylockChecks > 0) {
-            return;  // ended: its native services are closed already, and a later opening is not this one's to touch
+            return;  // ended: its native services are closed, and a later opening is not this one's to touch
         }
         boolean member;
         boolean enabledMember;
@@ -386,6 +390,14 @@ final class DeviceSession {
                 for (ServiceKind each : ServiceKind.values()) {
                     DeviceStatistics.of(each).deviceClosed();
                 }
+                // What the opening holds natively without a member: the keylock a health check under
+                // way opened, which that check, finding the opening ended, leaves alone.
+                for (ServiceKind each : EnumSet.copyOf(session.nativelyOpen)) {
+                    if (each != ServiceKind.KEYBOARD) {
+                        failure = attempt(failure, () -> layer.close(each));
+                    }
+                }
+                session.nativelyOpen.clear();
                 failure = attempt(failure, () -> layer.close(ServiceKind.KEYBOARD));
                 session.finish();
                 ServiceLog.log(System.Logger.Level.DEBUG, "Closed the POS keyboard device: {0} was its last open object",

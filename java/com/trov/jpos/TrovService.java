@@ -662,14 +662,17 @@ public abstract class TrovService implements AutoCloseable {
         if (!enabled) {
             throw new TrovException(TrovConst.JPOS_E_DISABLED, "The " + kind.label + " service must be enabled");
         }
-        HealthCheck check = new HealthCheck(() -> internalFault(current), current::keylockAnswered);
+        int at = opening;
+        HealthCheck check = new HealthCheck(() -> internalFault(current, at), current::keylockAnswered);
         HealthCheck.Result result = check.check(level);
-        checkHealthText = result.text();
+        if (opening == at) {  // a check that outlived its opening leaves the next one's text alone
+            checkHealthText = result.text();
+        }
         DeviceMBean.of(kind).setHealth(result);
     }
 
-    private String internalFault(DeviceSession current) {
-        if (current.ended() || session != current) {
+    private String internalFault(DeviceSession current, int at) {
+        if (current.ended() || session != current || opening != at) {
             return "the service was closed during the check";
         }
         String fault = LibraryView.ofThisProcess().fault();

@@ -51,23 +51,4 @@ class KeylockChangeTest extends KeyboardFixture {
         keylock.close();
         assertEquals("failed " + TrovConst.JPOS_E_CLOSED, forever.outcome());
     }
-
-    @Test
-    void anUnchangedPositionIsNotReportedAgain() throws Exception {
-        KEYBOARD.setKeylock(1);
-        TrovKeylockService first = keylock();
-        first.open();
-        Recorder<Integer> heard = new Recorder<>();
-        first.addStatusUpdateListener(e -> heard.add(e.getStatus()));
-        first.setDeviceEnabled(true);
-        assertEquals(TrovConst.LOCK_KP_NORM, heard.next(EVENT_WAIT_MS), "the first of an opening");
-        TrovKeylockService second = keylock();
-        second.open();
-        Recorder<Integer> secondHeard = new Recorder<>();
-        second.addStatusUpdateListener(e -> secondHeard.add(e.getStatus()));
-        second.setDeviceEnabled(true);  // the keyboard reports the position again, to both
-        assertEquals(TrovConst.LOCK_KP_NORM, secondHeard.next(EVENT_WAIT_MS));
-        KEYBOARD.turnKeylock(2);
-        assertEquals(TrovConst.LOCK_KP_SUPR, heard.next(EVENT_WAIT_MS), "the unchanged report was not delivered");
-    }
 }
