@@ -21,8 +21,12 @@ final class ClaimWait {
     /** One try to take the claim; it throws for what waiting cannot mend (e.g. the object is closed). */
     @FunctionalInterface
     interface Attempt {
-        /** @return true when the claim was taken (or this object held it already), false when it is held elsewhere */
-        boolean tryTake() throws TrovException;
+        /**
+         * @param nanosLeft how long the try may wait for a lock, in nanoseconds; negative for no limit
+         * @return true when the claim was taken (or this object held it already), false when it is held
+         *         elsewhere or a lock could not be had in time
+         */
+        boolean tryTake(long nanosLeft) throws TrovException;
     }
 
     /** How often the table is looked at while another process may release it. */
@@ -69,7 +73,8 @@ final class ClaimWait {
             synchronized (this) {
                 releasesBefore = releases;
             }
-            if (attempt.tryTake()) {
+            long nanosLeft = timeout == TrovConst.JPOS_FOREVER ? -1 : Math.max(0, deadline - System.nanoTime());
+            if (attempt.tryTake(nanosLeft)) {
                 return;
             }
             long left = deadline - System.nanoTime();

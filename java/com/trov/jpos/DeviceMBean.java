@@ -79,7 +79,20 @@ final class DeviceMBean implements DynamicMBean {
     static DeviceMBean of(ServiceKind kind) {
         synchronized (PROCESS) {
             return PROCESS.computeIfAbsent(kind, k -> new DeviceMBean(DeviceStatistics.of(k), serviceName(k),
-                    ManagementFactory.getPlatformMBeanServer()));
+                    platformServer()));
+        }
+    }
+
+    /** The platform MBean server, or one that refuses everything when it cannot be had (a security manager). */
+    private static MBeanServer platformServer() {
+        try {
+            return ManagementFactory.getPlatformMBeanServer();
+        } catch (RuntimeException | Error e) {
+            ServiceLog.jmxFailed(e);
+            return (MBeanServer) java.lang.reflect.Proxy.newProxyInstance(DeviceMBean.class.getClassLoader(),
+                    new Class<?>[] {MBeanServer.class}, (proxy, method, args) -> {
+                        throw new SecurityException("no platform MBean server: " + e);
+                    });
         }
     }
 
@@ -102,7 +115,9 @@ final class DeviceMBean implements DynamicMBean {
 
     /**
      * Registers the MBean unless it is registered already. A name taken by another object (the
-     * classes loaded twice in one JVM) is left to that object.
+     * classes loaded twice in one JVM) is left to that object. A server that refuses (a security
+     * manager, a locked-down JMX) is told once and otherwise ignored: the services work without JMX.
+     * Never throws.
      *
      * @return whether this MBean is registered afterwards
      */
@@ -113,14 +128,18 @@ final class DeviceMBean implements DynamicMBean {
                 registered = true;
             } catch (InstanceAlreadyExistsException e) {
                 return false;
-            } catch (JMException e) {
-                throw new IllegalStateException("The MBean " + name + " could not be registered", e);
+            } catch (JMException | RuntimeException e) {
+                ServiceLog.jmxFailed(e);
+                return false;
             }
         }
         return true;
     }
 
-    /** Unregisters the MBean if this object registered it; otherwise does nothing. */
+    /**
+     * Unregisters the MBean if this object registered it; otherwise does nothing. A refusal is told
+     * once and otherwise ignored. Never throws.
+     */
     synchronized void unregister() {
         if (registered) {
             registered = false;
@@ -128,8 +147,8 @@ final class DeviceMBean implements DynamicMBean {
                 server.unregisterMBean(name);
             } catch (InstanceNotFoundException e) {
                 // Unregistered by someone else meanwhile: the wanted outcome.
-            } catch (JMException e) {
-                throw new IllegalStateException("The MBean " + name + " could not be unregistered", e);
+            } catch (JMException | RuntimeException e) {
+                ServiceLog.jmxFailed(e);
             }
         }
     }

@@ -6,6 +6,7 @@ import java.util.EnumMap;
 import java.util.EnumSet;
 import java.util.List;
 import java.util.Map;
+import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicReference;
 import java.util.concurrent.atomic.AtomicReferenceArray;
 
@@ -35,13 +36,13 @@ import java.util.concurrent.atomic.AtomicReferenceArray;
  */
 final class DeviceSession {
 
-    private static final System.Logger LOG = System.getLogger("com.trov.jpos");
 
     /**
      * Serialises the sessions' starts and ends and every native open, close, claim and enable. Held
      * across those native calls; never taken on the library's threads.
      */
-    private static final Object OPENINGS = new Object();
+    private static final java.util.concurrent.locks.ReentrantLock OPENINGS =
+            new java.util.concurrent.locks.ReentrantLock();
 
     /** How often a join retries when power-offs keep ending the sessions it joins. */
     private static final int JOIN_ATTEMPTS = 3;
@@ -75,6 +76,12 @@ final class DeviceSession {
     /** The keyboard's USB identity, read once after the device was opened; empty under the simulated driver. */
     private volatile java.util.Optional<UsbIdentity> identity = java.util.Optional.empty();
 
+    /** How long the end of a health check waits for the openings lock before it leaves its clean-up to a thread. */
+    private static final long CLEAN_UP_WAIT_MILLIS = 5;
+
+    /** External health checks under way in this opening; guarded by OPENINGS. */
+    private int keylockChecks;
+
     /** The keyboard's answers to keylock position requests, for the external health check. */
     private static final HealthCheck.Answers KEYLOCK_ANSWERS = new HealthCheck.Answers();
 
@@ -90,45 +97,96 @@ final class DeviceSession {
     }
 
     /**
-     * The external health check's round trip: asks the keyboard for the keylock position and waits up
-     * to {@code timeoutMillis} for the answer. Opens the keylock natively for the check when no keylock
-     * object is open, and leaves the native enable as the keylock objects want it. The wait holds no lock.
+     * The external health check's round trip in this opening: asks the keyboard for the keylock
+     * position and waits up to {@code timeoutMillis} in all for the answer, the wait for the openings
+     * lock included. Opens the keylock natively for the check when no keylock object is open, as a
+     * native open of this opening (a keylock object that joins meanwhile shares it, the opening's end
+     * closes it), and afterwards leaves the keylock as this opening's keylock objects want it. Acts on
+     * this opening only: once it has ended, by a close or a power-off, the clean-up does nothing.
      */
-    static boolean keylockAnswered(long timeoutMillis) throws InterruptedException {
+    boolean keylockAnswered(long timeoutMillis) throws InterruptedException {
+        long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(timeoutMillis);
         long mark;
-        boolean openedHere = false;
-        synchronized (OPENINGS) {
-            DeviceSession session = current;
-            if (session == null || session.ended) {
+        if (!OPENINGS.tryLock(timeoutMillis, TimeUnit.MILLISECONDS)) {
+            return false;
+        }
+        try {
+            if (ended || current != this) {
                 return false;
             }
-            if (!session.nativelyOpen.contains(ServiceKind.KEYLOCK)) {
+            if (!nativelyOpen.contains(ServiceKind.KEYLOCK)) {
                 if (layer.open(ServiceKind.KEYLOCK) != 0) {
                     return false;
                 }
-                openedHere = true;
+                nativelyOpen.add(ServiceKind.KEYLOCK);
             }
+            keylockChecks++;
             mark = KEYLOCK_ANSWERS.mark();
             layer.enable(ServiceKind.KEYLOCK, true);
+        } finally {
+            OPENINGS.unlock();
         }
         try {
-            return KEYLOCK_ANSWERS.awaitAfter(mark, timeoutMillis);
+            long left = TimeUnit.NANOSECONDS.toMillis(deadline - System.nanoTime());
+            return KEYLOCK_ANSWERS.awaitAfter(mark, Math.max(0, left));
         } finally {
-            synchronized (OPENINGS) {
-                DeviceSession session = current;
-                boolean keylockEnabled = false;
-                if (session != null) {
-                    synchronized (session) {
-                        keylockEnabled = session.members.get(ServiceKind.KEYLOCK).stream().anyMatch(m -> m.enabled);
-                    }
-                }
-                if (!keylockEnabled) {
-                    layer.enable(ServiceKind.KEYLOCK, false);
-                }
-                if (openedHere) {
-                    layer.close(ServiceKind.KEYLOCK);
-                }
+            afterKeylockCheck();
+        }
+    }
+
+    /**
+     * Ends a keylock check of this opening. The openings lock is waited for a few milliseconds at
+     * most, so that the check stays within its bound; when another thread holds it longer (a slow
+     * native open), a thread of its own finishes the clean-up once it can.
+     */
+    private void afterKeylockCheck() {
+        boolean locked = false;
+        try {
+            locked = OPENINGS.tryLock(CLEAN_UP_WAIT_MILLIS, TimeUnit.MILLISECONDS);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+        if (locked) {
+            try {
+                restoreKeylock();
+            } finally {
+                OPENINGS.unlock();
             }
+            return;
+        }
+        Thread later = new Thread(() -> {
+            OPENINGS.lock();
+            try {
+                restoreKeylock();
+            } finally {
+                OPENINGS.unlock();
+            }
+        }, "TrovJPOS-health-clean-up");
+        later.setDaemon(true);
+        later.start();
+    }
+
+    /**
+     * Leaves the keylock as this opening's keylock objects want it once no check is under way. Caller
+     * holds OPENINGS.
+     */
+    private void restoreKeylock() {
+        keylockChecks--;
+        if (ended || current != this || keylockChecks > 0) {
+            return;  // ended: its native services are closed, and a later opening is not this one's to touch
+        }
+        boolean member;
+        boolean enabledMember;
+        synchronized (this) {
+            List<TrovService> keylocks = members.get(ServiceKind.KEYLOCK);
+            member = !keylocks.isEmpty();
+            enabledMember = keylocks.stream().anyMatch(m -> m.enabled);
+        }
+        if (!enabledMember) {
+            layer.enable(ServiceKind.KEYLOCK, false);
+        }
+        if (!member && nativelyOpen.remove(ServiceKind.KEYLOCK)) {
+            layer.close(ServiceKind.KEYLOCK);
         }
     }
 
@@ -159,7 +217,8 @@ final class DeviceSession {
      */
     static DeviceSession join(TrovService service) throws TrovException {
         ServiceKind kind = service.kind;
-        synchronized (OPENINGS) {
+        OPENINGS.lock();
+        try {
             for (int attempt = 1; ; ++attempt) {
                 DeviceSession session = current;
                 if (session == null || session.ended) {
@@ -198,6 +257,8 @@ final class DeviceSession {
                             + " service could not be opened: the keyboard reported power-off while it was opened");
                 }
             }
+        } finally {
+            OPENINGS.unlock();
         }
     }
 
@@ -226,7 +287,7 @@ final class DeviceSession {
             statistics.deviceOnline();
             DeviceMBean.of(kind).setPowerState(TrovConst.JPOS_PS_ONLINE);
         }
-        LOG.log(System.Logger.Level.DEBUG, "Opened the POS keyboard device for {0}", service);
+        ServiceLog.log(System.Logger.Level.DEBUG, "Opened the POS keyboard device for {0}", service);
         return session;
     }
 
@@ -291,7 +352,8 @@ final class DeviceSession {
      */
     static void leave(TrovService service, DeviceSession session, boolean wasEnabled) {
         ServiceKind kind = service.kind;
-        synchronized (OPENINGS) {
+        OPENINGS.lock();
+        try {
             boolean lastOfKind;
             boolean lastOfAll;
             boolean otherEnabled;
@@ -328,9 +390,17 @@ final class DeviceSession {
                 for (ServiceKind each : ServiceKind.values()) {
                     DeviceStatistics.of(each).deviceClosed();
                 }
+                // What the opening holds natively without a member: the keylock a health check under
+                // way opened, which that check, finding the opening ended, leaves alone.
+                for (ServiceKind each : EnumSet.copyOf(session.nativelyOpen)) {
+                    if (each != ServiceKind.KEYBOARD) {
+                        failure = attempt(failure, () -> layer.close(each));
+                    }
+                }
+                session.nativelyOpen.clear();
                 failure = attempt(failure, () -> layer.close(ServiceKind.KEYBOARD));
                 session.finish();
-                LOG.log(System.Logger.Level.DEBUG, "Closed the POS keyboard device: {0} was its last open object",
+                ServiceLog.log(System.Logger.Level.DEBUG, "Closed the POS keyboard device: {0} was its last open object",
                         service);
             }
             if (failure instanceof RuntimeException) {
@@ -339,6 +409,8 @@ final class DeviceSession {
             if (failure != null) {
                 throw (Error) failure;
             }
+        } finally {
+            OPENINGS.unlock();
         }
     }
 
@@ -353,19 +425,44 @@ final class DeviceSession {
     }
 
     /**
-     * Claims the service for {@code service}.
+     * Takes {@code lock} within {@code nanosLeft} nanoseconds, or without limit when it is negative.
      *
+     * @return whether it was taken
+     * @throws TrovException {@link TrovConst#JPOS_E_FAILURE} when the thread was interrupted (its
+     *                       interrupt status is set again)
+     */
+    static boolean lockWithin(java.util.concurrent.locks.ReentrantLock lock, long nanosLeft) throws TrovException {
+        if (nanosLeft < 0) {
+            lock.lock();
+            return true;
+        }
+        try {
+            return lock.tryLock(nanosLeft, TimeUnit.NANOSECONDS);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            throw new TrovException(TrovConst.JPOS_E_FAILURE, "The wait was interrupted", e);
+        }
+    }
+
+    /**
+     * Claims the service for {@code service}, waiting up to {@code nanosLeft} nanoseconds (without
+     * limit when negative) for another thread's open, close or claim.
+     *
+     * @return true when claimed, false when the time ran out before the openings lock was had
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the session has ended;
      *                       {@link TrovConst#JPOS_E_CLAIMED} when another object, of this process or
      *                       another, holds the claim
      */
-    static void claim(TrovService service, DeviceSession session) throws TrovException {
+    static boolean claim(TrovService service, DeviceSession session, long nanosLeft) throws TrovException {
         ServiceKind kind = service.kind;
-        synchronized (OPENINGS) {
+        if (!lockWithin(OPENINGS, nanosLeft)) {
+            return false;
+        }
+        try {
             session.requireOpen(service);
             TrovService holder = session.claimers.get(kind.ordinal());
             if (holder == service) {
-                return;
+                return true;
             }
             if (holder != null) {
                 throw new TrovException(TrovConst.JPOS_E_CLAIMED,
@@ -377,6 +474,9 @@ final class DeviceSession {
             }
             layer.claim(kind, true);
             session.claimers.set(kind.ordinal(), service);
+            return true;
+        } finally {
+            OPENINGS.unlock();
         }
     }
 
@@ -388,7 +488,8 @@ final class DeviceSession {
      */
     static void release(TrovService service, DeviceSession session, boolean wasEnabled) throws TrovException {
         ServiceKind kind = service.kind;
-        synchronized (OPENINGS) {
+        OPENINGS.lock();
+        try {
             session.requireOpen(service);
             if (session.claimers.get(kind.ordinal()) != service) {
                 throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
@@ -399,6 +500,8 @@ final class DeviceSession {
             }
             layer.claim(kind, false);
             session.claimers.set(kind.ordinal(), null);
+        } finally {
+            OPENINGS.unlock();
         }
     }
 
@@ -412,13 +515,16 @@ final class DeviceSession {
      *                       that {@code service} has not claimed
      */
     static void enable(TrovService service, DeviceSession session, boolean enable) throws TrovException {
-        synchronized (OPENINGS) {
+        OPENINGS.lock();
+        try {
             session.requireOpen(service);
             if (enable && service.kind.exclusive && session.claimers.get(service.kind.ordinal()) != service) {
                 throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
                         "The " + service.kind.label + " service must be claimed before it is enabled");
             }
             setEnabled(service, session, enable);
+        } finally {
+            OPENINGS.unlock();
         }
     }
 
@@ -534,20 +640,23 @@ final class DeviceSession {
         }
         if (off) {
             LIVE.compareAndSet(session, null);
-            LOG.log(System.Logger.Level.WARNING, "The POS keyboard reported power off/offline (2004): it was"
+            ServiceLog.log(System.Logger.Level.WARNING, "The POS keyboard reported power off/offline (2004): it was"
                     + " unplugged or without power for more than 10 seconds, and every service was shut down."
                     + " Closed: {0}. Open the services again once the keyboard is back.", told);
         } else {
-            LOG.log(System.Logger.Level.DEBUG, "The POS keyboard reported power state {0} to {1}", status, told);
+            ServiceLog.log(System.Logger.Level.DEBUG, "The POS keyboard reported power state {0} to {1}", status, told);
         }
     }
 
     /** Puts {@code replacement} in place of the native layer and returns the one it replaces; for tests. */
     static NativeLayer useNativeLayer(NativeLayer replacement) {
-        synchronized (OPENINGS) {
+        OPENINGS.lock();
+        try {
             NativeLayer previous = layer;
             layer = replacement;
             return previous;
+        } finally {
+            OPENINGS.unlock();
         }
     }
 }

@@ -15,6 +15,9 @@ public final class ErrorEvent extends TrovEvent {
     private final int errorLocus;
     private volatile int errorResponse;
 
+    /** The output an output-locus error ended, by its output id; 0 for an input error. */
+    int outputId;
+
     /**
      * Creates an event whose response is {@link TrovConst#JPOS_ER_CLEAR}.
      *

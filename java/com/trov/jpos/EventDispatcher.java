@@ -91,6 +91,13 @@ final class EventDispatcher {
         }
     }
 
+    /** Gives {@code event} the next place in the order of the process, without queueing it. Any thread. */
+    static void stamp(TrovEvent event) {
+        synchronized (LOCK) {
+            event.stamp(++sequence, System.nanoTime());
+        }
+    }
+
     /**
      * Queues {@code task} to run on the event thread after what is queued now, with no sequence number:
      * how an object delivers the events it held back, in the one thread and after the stream so far.
@@ -106,10 +113,10 @@ final class EventDispatcher {
     private static void add(List<TrovService> targets, TrovEvent event, boolean enabledOnly) {
         for (TrovService target : targets) {
             if (!enabledOnly) {
-                QUEUE.add(new QueuedEvent(target, event, target.opening, target.epoch, false));
+                QUEUE.add(new QueuedEvent(target, event, target.opening, target.epoch, target.inputClears, false));
             } else if (target.enabled) {
                 target.routed(event);
-                QUEUE.add(new QueuedEvent(target, event, target.opening, target.epoch, true));
+                QUEUE.add(new QueuedEvent(target, event, target.opening, target.epoch, target.inputClears, true));
             }
         }
     }
@@ -191,7 +198,16 @@ final class EventDispatcher {
      * throwable, so that one failing listener does not keep the event from the others.
      */
     static <L, E> void deliver(List<L> listeners, E event, java.util.function.BiConsumer<L, E> call) {
+        deliver(listeners, event, call, () -> true);
+    }
+
+    /** As {@link #deliver(List, Object, java.util.function.BiConsumer)}, asking {@code still} before each listener. */
+    static <L, E> void deliver(List<L> listeners, E event, java.util.function.BiConsumer<L, E> call,
+                               java.util.function.BooleanSupplier still) {
         for (L listener : listeners) {
+            if (!still.getAsBoolean()) {
+                return;
+            }
             try {
                 call.accept(listener, event);
             } catch (Throwable t) {

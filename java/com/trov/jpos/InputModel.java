@@ -80,6 +80,14 @@ final class InputModel<D> {
          */
         int deliverError(int errorCode, int errorCodeExtended, int locus);
 
+        /**
+         * As {@link #deliverError(int, int, int)}, with what was read when the error was found (the
+         * swipe, whose place in the process's order the error takes), or null.
+         */
+        default int deliverError(int errorCode, int errorCodeExtended, int locus, D cause) {
+            return deliverError(errorCode, errorCodeExtended, locus);
+        }
+
         /** Disables the device because AutoDisable is on. Must not wait for the dispatcher. */
         void autoDisable();
 
@@ -158,10 +166,13 @@ final class InputModel<D> {
                 deviceEnabled = false;
             }
         }
-        if (disableNow) {
-            owner.autoDisable();
+        try {
+            if (disableNow) {
+                owner.autoDisable();
+            }
+        } finally {
+            drain();  // the queued event is delivered whatever the disable did
         }
-        drain();
         return true;
     }
 
@@ -348,7 +359,7 @@ final class InputModel<D> {
                 }
                 int response = TrovConst.JPOS_ER_CLEAR;
                 try {
-                    response = owner.deliverError(entry.errorCode, entry.errorCodeExtended, entry.locus);
+                    response = owner.deliverError(entry.errorCode, entry.errorCodeExtended, entry.locus, entry.data);
                 } finally {
                     answer(entry, response, generation);
                 }

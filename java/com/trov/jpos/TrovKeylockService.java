@@ -123,9 +123,30 @@ public final class TrovKeylockService extends TrovService {
         positions.await(keyPosition, timeout);
     }
 
+    /** The position last delivered to the listeners in this opening, 0 before the first; event thread only. */
+    private volatile int told;
+
     @Override
     void beforeOpen() {
         positions.reset();
+        told = 0;
+    }
+
+    /**
+     * A position reaches the listeners only when it differs from the last one they were told in this
+     * opening; the first of an opening always does. Power states always do.
+     */
+    @Override
+    boolean isNews(StatusUpdateEvent status) {
+        int position = status.getStatus();
+        if (position >= TrovConst.JPOS_PS_UNKNOWN) {
+            return true;
+        }
+        if (position == told) {
+            return false;
+        }
+        told = position;
+        return true;
     }
 
     /** Close or power-off: every wait ends. */

@@ -377,7 +377,7 @@ public final class TrovMSRService extends TrovInputService {
 
     @Override
     void deliverData(TrovEvent event) {
-        EventDispatcher.deliver(dataListeners, (MsrDataEvent) event, MsrDataListener::msrDataOccurred);
+        toListeners(dataListeners, (MsrDataEvent) event, MsrDataListener::msrDataOccurred);
     }
 
     @Override

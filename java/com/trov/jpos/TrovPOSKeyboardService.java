@@ -215,7 +215,7 @@ public final class TrovPOSKeyboardService extends TrovInputService {
 
     @Override
     void deliverData(TrovEvent event) {
-        EventDispatcher.deliver(dataListeners, (KeyboardDataEvent) event, KeyboardDataListener::keyboardDataOccurred);
+        toListeners(dataListeners, (KeyboardDataEvent) event, KeyboardDataListener::keyboardDataOccurred);
     }
 
     /** Looked up by the native layer at open, which never calls it. */

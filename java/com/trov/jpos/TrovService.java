@@ -15,8 +15,10 @@ import java.util.function.IntSupplier;
  *
  * <p>Several objects of one service may be open at once in a process. Keylock events reach every
  * enabled keylock object; the events of the other services reach the object that claimed and enabled
- * the service. A claim is held by one object: another object's claim, in this process or another,
- * fails with {@link TrovConst#JPOS_E_CLAIMED}. Closing, disabling or releasing one object never
+ * the service. A claim is held by one object: {@link #claim(int)} of another object, in this process
+ * or another, fails with {@link TrovConst#JPOS_E_TIMEOUT} (112) once its timeout ran out, never with
+ * {@link TrovConst#JPOS_E_CLAIMED} (102); nor with {@link TrovConst#JPOS_E_BUSY} (113): this service's
+ * claim waits for a busy device within its timeout rather than refusing at once. Closing, disabling or releasing one object never
  * affects another. The device itself is opened by the first open of any object and closed by the
  * last close.
  *
@@ -32,25 +34,29 @@ import java.util.function.IntSupplier;
  * the order the library decoded them, across services; each carries its place in that order and the
  * time it was decoded ({@link TrovEvent}). A listener that takes long delays every later event of the
  * process, never the keyboard. No event reaches an object after its {@link #close()} returned, nor
- * after it was opened again; no key, swipe or keylock position reaches it after
- * {@link #setDeviceEnabled(boolean) setDeviceEnabled(false)} returned. A listener running at that
- * moment may still be running.
+ * after it was opened again. After {@link #setDeviceEnabled(boolean) setDeviceEnabled(false)}
+ * returned, no new key or swipe is queued for it and no keylock position reaches it; the data and
+ * input error events it had queued already stay queued and are delivered under the UnifiedPOS input
+ * model ({@link TrovInputService}), as UnifiedPOS wants, until {@link TrovInputService#clearInput()}
+ * drops them. A listener running at that moment may still be running; one that closes its object is
+ * the last of that object's listeners to hear the event.
  *
  * <p>For this package: every event meets its object in {@link #deliver(QueuedEvent)}, on the event
- * thread, one at a time in the order of the process. It decides whether the event still belongs to
- * the object and calls the listeners. Holding events back (frozen events, data events while not
+ * thread, one at a time in the order of the process; one rule, {@link #mayReach(QueuedEvent)}, decides
+ * there, and again when a held event is let go, whether the event still belongs to the object. Holding events back (frozen events, data events while not
  * wanted) belongs in that step: keep the {@link QueuedEvent} and deliver it later on the same thread.
  *
  * <p>All public methods are thread-safe and may be called from listeners. The queries
  * ({@link #getState()}, {@link #isClaimed()}, {@link #getDeviceEnabled()}) never wait for a lock; the
  * other methods serialise on a lock private to the object and never wait for the event thread.
+ * {@link #claim(int)} and {@link #checkHealth(int)} return within their bound plus a few
+ * milliseconds whatever other threads do. Logging and JMX never make a call fail after it acted.
  */
 public abstract class TrovService implements AutoCloseable {
 
-    private static final System.Logger LOG = System.getLogger("com.trov.jpos");
 
     /** Serialises this object's open, close, claim, release, enable and writes; taken before DeviceSession's lock. */
-    private final Object lock = new Object();
+    private final java.util.concurrent.locks.ReentrantLock lock = new java.util.concurrent.locks.ReentrantLock();
 
     final ServiceKind kind;
     final CopyOnWriteArrayList<StatusUpdateListener> statusListeners = new CopyOnWriteArrayList<>();
@@ -87,6 +93,17 @@ public abstract class TrovService implements AutoCloseable {
      */
     volatile int epoch;
 
+    /**
+     * Changes at each clearInput: a key or swipe queued in the process before it is dropped at delivery.
+     */
+    volatile int inputClears;
+
+    /**
+     * The id of the last output a clearOutput or a close ended: output complete and output error
+     * events of outputs up to it are dropped at delivery.
+     */
+    volatile int outputsClearedThrough;
+
     /** Whether this object keeps the event thread alive; guarded by EventDispatcher's lock. */
     boolean holdsDispatcher;
 
@@ -117,7 +134,12 @@ public abstract class TrovService implements AutoCloseable {
 
             @Override
             public int deliverError(int errorCode, int errorCodeExtended, int locus) {
-                return TrovService.this.deliverInputError(errorCode, errorCodeExtended, locus);
+                return TrovService.this.deliverInputError(errorCode, errorCodeExtended, locus, null);
+            }
+
+            @Override
+            public int deliverError(int errorCode, int errorCodeExtended, int locus, TrovEvent cause) {
+                return TrovService.this.deliverInputError(errorCode, errorCodeExtended, locus, cause);
             }
 
             @Override
@@ -206,7 +228,8 @@ public abstract class TrovService implements AutoCloseable {
      *                       {@link TrovConst#JPOS_E_ILLEGAL} when this object is already open
      */
     public final void open() throws TrovException {
-        synchronized (lock) {
+        lock.lock();
+        try {
             DeviceSession current = session;
             if (current != null && !current.ended()) {
                 throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "The " + kind.label + " service is already open");
@@ -226,10 +249,12 @@ public abstract class TrovService implements AutoCloseable {
                 DeviceMBean.of(kind).register();
             } catch (TrovException | RuntimeException | Error e) {
                 EventDispatcher.release(this);
-                LOG.log(System.Logger.Level.INFO, "Opening {0} failed: {1}", this, e.getMessage());
+                ServiceLog.log(System.Logger.Level.INFO, "Opening {0} failed: {1}", this, e.getMessage());
                 throw e;
             }
-            LOG.log(System.Logger.Level.DEBUG, "Opened {0}", this);
+            ServiceLog.log(System.Logger.Level.DEBUG, "Opened {0}", this);
+        } finally {
+            lock.unlock();
         }
     }
 
@@ -242,7 +267,8 @@ public abstract class TrovService implements AutoCloseable {
      */
     @Override
     public final void close() {
-        synchronized (lock) {
+        lock.lock();
+        try {
             DeviceSession current = session;
             if (current == null) {
                 return;
@@ -265,8 +291,10 @@ public abstract class TrovService implements AutoCloseable {
                 CLAIM_WAITS[kind.ordinal()].released();
                 ended();
             }
-            LOG.log(System.Logger.Level.DEBUG, current.ended() && current.endedByPowerOff()
+            ServiceLog.log(System.Logger.Level.DEBUG, current.ended() && current.endedByPowerOff()
                     ? "Closed {0}, which the keyboard''s power-off had closed already" : "Closed {0}", this);
+        } finally {
+            lock.unlock();
         }
     }
 
@@ -276,7 +304,10 @@ public abstract class TrovService implements AutoCloseable {
      * the wait at once; one in another process is noticed within about 50 ms, since the claim table is
      * shared memory that raises no event. Claiming a service this object already holds does nothing.
      * The wait holds none of this object's locks, so another thread may close the object meanwhile,
-     * which ends the wait with {@link TrovConst#JPOS_E_CLOSED}.
+     * which ends the wait with {@link TrovConst#JPOS_E_CLOSED}, also when the object is opened again
+     * at once. The call returns within {@code timeout} plus a few milliseconds whatever other threads
+     * do: an open or close of another object that holds the process's openings lock only makes it
+     * time out. A claim held elsewhere fails with 112, never with {@link TrovConst#JPOS_E_CLAIMED} (102).
      *
      * @param timeout milliseconds to wait; {@link TrovConst#JPOS_FOREVER} (−1) for no limit, 0 to try once
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open;
@@ -286,28 +317,43 @@ public abstract class TrovService implements AutoCloseable {
      *                       thread was interrupted
      */
     public final void claim(int timeout) throws TrovException {
-        openSession();
+        int at = opening;  // read first: a close and open after it end the claim rather than carry it over
+        DeviceSession opened = openSession();
         try {
-            CLAIM_WAITS[kind.ordinal()].claim(timeout, this::tryClaim);
+            CLAIM_WAITS[kind.ordinal()].claim(timeout, nanosLeft -> tryClaim(opened, at, nanosLeft));
         } catch (TrovException e) {
-            LOG.log(System.Logger.Level.DEBUG, "Claim of {0} refused: {1}", this, e.getMessage());
+            ServiceLog.log(System.Logger.Level.DEBUG, "Claim of {0} refused: {1}", this, e.getMessage());
             throw e;
         }
-        LOG.log(System.Logger.Level.DEBUG, "Claimed {0}", this);
+        ServiceLog.log(System.Logger.Level.DEBUG, "Claimed {0}", this);
     }
 
-    /** One attempt of {@link #claim(int)}: true when taken, false when held elsewhere. */
-    private boolean tryClaim() throws TrovException {
-        synchronized (lock) {
+    /**
+     * One attempt of {@link #claim(int)} in the opening it began in: true when taken, false when held
+     * elsewhere or when another thread held this object's lock or the openings lock for the
+     * {@code nanosLeft} the claim has left (without limit when negative). A close, also one followed
+     * at once by an open, ends the claim with {@link TrovConst#JPOS_E_CLOSED}.
+     */
+    private boolean tryClaim(DeviceSession opened, int at, long nanosLeft) throws TrovException {
+        long start = System.nanoTime();
+        if (!DeviceSession.lockWithin(lock, nanosLeft)) {
+            return false;
+        }
+        try {
+            if (opening != at || session != opened || opened.ended()) {
+                throw new TrovException(TrovConst.JPOS_E_CLOSED, "The " + kind.label + " service was closed");
+            }
             try {
-                DeviceSession.claim(this, openSession());
-                return true;
+                return DeviceSession.claim(this, opened,
+                        nanosLeft < 0 ? -1 : Math.max(0, nanosLeft - (System.nanoTime() - start)));
             } catch (TrovException e) {
                 if (e.getErrorCode() == TrovConst.JPOS_E_CLAIMED) {
                     return false;
                 }
                 throw e;
             }
+        } finally {
+            lock.unlock();
         }
     }
 
@@ -319,7 +365,8 @@ public abstract class TrovService implements AutoCloseable {
      *                       {@link TrovConst#JPOS_E_NOTCLAIMED} when this object does not hold the claim
      */
     public final void release() throws TrovException {
-        synchronized (lock) {
+        lock.lock();
+        try {
             DeviceSession current = openSession();
             boolean wasEnabled = enabled;
             if (wasEnabled && kind.exclusive && current.isClaimer(this)) {
@@ -329,7 +376,9 @@ public abstract class TrovService implements AutoCloseable {
             if (wasEnabled && kind.exclusive) {
                 input.deviceEnabled(false);
             }
-            LOG.log(System.Logger.Level.DEBUG, "Released {0}", this);
+            ServiceLog.log(System.Logger.Level.DEBUG, "Released {0}", this);
+        } finally {
+            lock.unlock();
         }
         CLAIM_WAITS[kind.ordinal()].released();
     }
@@ -345,8 +394,12 @@ public abstract class TrovService implements AutoCloseable {
     }
 
     /**
-     * Enables or disables the device. Enabled, it delivers events and accepts writes. Setting the
-     * value it already has does nothing. Data events not yet delivered when it is disabled are dropped.
+     * Enables or disables the device. Enabled, it takes input, delivers events and accepts writes.
+     * Setting the value it already has does nothing. Disabling stops new input from being queued;
+     * data and input error events already queued in the object stay queued and are delivered under
+     * the input model's rules (DataEventEnabled, FreezeEvents), as UnifiedPOS wants and AutoDisable
+     * needs; {@link TrovInputService#clearInput()} drops them. No keylock position reaches the object
+     * after the disable returned.
      *
      * @param enable whether to enable
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open;
@@ -354,17 +407,33 @@ public abstract class TrovService implements AutoCloseable {
      *                       (all but the keylock) that this object has not claimed
      */
     public final void setDeviceEnabled(boolean enable) throws TrovException {
-        synchronized (lock) {
+        lock.lock();
+        try {
             DeviceSession current = openSession();
             if (enable == enabled) {
                 return;
             }
             if (!enable) {
                 stopEvents(current);
+                DeviceSession.enable(this, current, false);
+                input.deviceEnabled(false);
+            } else {
+                // The input model takes input before the object is routed any: a key or swipe that
+                // comes while the device is being enabled is queued, not dropped.
+                input.deviceEnabled(true);
+                boolean done = false;
+                try {
+                    DeviceSession.enable(this, current, true);
+                    done = true;
+                } finally {
+                    if (!done) {
+                        input.deviceEnabled(false);
+                    }
+                }
             }
-            DeviceSession.enable(this, current, enable);
-            input.deviceEnabled(enable);
-            LOG.log(System.Logger.Level.DEBUG, enable ? "Enabled {0}" : "Disabled {0}", this);
+            ServiceLog.log(System.Logger.Level.DEBUG, enable ? "Enabled {0}" : "Disabled {0}", this);
+        } finally {
+            lock.unlock();
         }
     }
 
@@ -517,7 +586,8 @@ public abstract class TrovService implements AutoCloseable {
      * @throws TrovException {@link TrovConst#JPOS_E_ILLEGAL} while the device is enabled, or for another value
      */
     public final void setPowerNotify(int notify) throws TrovException {
-        synchronized (lock) {
+        lock.lock();
+        try {
             if (getDeviceEnabled()) {
                 throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "PowerNotify can be set only while the "
                         + kind.label + " service is disabled");
@@ -526,6 +596,8 @@ public abstract class TrovService implements AutoCloseable {
                 throw new TrovException(TrovConst.JPOS_E_ILLEGAL, "No PowerNotify value " + notify);
             }
             powerNotify = notify;
+        } finally {
+            lock.unlock();
         }
     }
 
@@ -590,14 +662,17 @@ public abstract class TrovService implements AutoCloseable {
         if (!enabled) {
             throw new TrovException(TrovConst.JPOS_E_DISABLED, "The " + kind.label + " service must be enabled");
         }
-        HealthCheck check = new HealthCheck(() -> internalFault(current), DeviceSession::keylockAnswered);
+        int at = opening;
+        HealthCheck check = new HealthCheck(() -> internalFault(current, at), current::keylockAnswered);
         HealthCheck.Result result = check.check(level);
-        checkHealthText = result.text();
+        if (opening == at) {  // a check that outlived its opening leaves the next one's text alone
+            checkHealthText = result.text();
+        }
         DeviceMBean.of(kind).setHealth(result);
     }
 
-    private String internalFault(DeviceSession current) {
-        if (current.ended() || session != current) {
+    private String internalFault(DeviceSession current, int at) {
+        if (current.ended() || session != current || opening != at) {
             return "the service was closed during the check";
         }
         String fault = LibraryView.ofThisProcess().fault();
@@ -674,7 +749,8 @@ public abstract class TrovService implements AutoCloseable {
      *                       {@link TrovConst#JPOS_E_FAILURE} when the device write failed
      */
     final void write(int count, IntSupplier call) throws TrovException {
-        synchronized (lock) {
+        lock.lock();
+        try {
             DeviceSession current = openSession();
             if (!current.isClaimer(this)) {
                 throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
@@ -694,6 +770,8 @@ public abstract class TrovService implements AutoCloseable {
             }
             throw new TrovException(TrovConst.JPOS_E_FAILURE, "Writing " + count + " bytes to the "
                     + kind.label + " device failed (native result " + result + ")");
+        } finally {
+            lock.unlock();
         }
     }
 
@@ -709,12 +787,46 @@ public abstract class TrovService implements AutoCloseable {
     }
 
     /**
-     * Hands a queued event to this object's listeners, on the event thread, unless the object was
-     * closed or opened again since it was queued, or disabled since for an event that needs an
-     * enabled object. The one step where every event meets its object.
+     * The one rule that decides whether an event may still reach this object, asked at every step of
+     * its way: when the event thread takes it from the process's queue, and again at the moment its
+     * listeners would be called when this object held it (FreezeEvents). Nothing reaches the object
+     * <ul>
+     *   <li>after it was closed or opened again since the event was queued (every event);</li>
+     *   <li>a key or a swipe, after the object was disabled, or its input cleared, since it was queued
+     *       in the process (what the object's input queue holds already stays there until delivered or
+     *       cleared: the input model's own rules);</li>
+     *   <li>a keylock position, after the object was disabled since it was queued;</li>
+     *   <li>an output complete or an output error event, after a clearOutput or a close ended its output.</li>
+     * </ul>
+     * Event thread only.
+     */
+    final boolean mayReach(QueuedEvent queued) {
+        if (queued.opening != opening) {
+            return false;
+        }
+        TrovEvent event = queued.event;
+        if (queued.enabledOnly && queued.epoch != epoch) {
+            return false;
+        }
+        if (event instanceof KeyboardDataEvent || event instanceof MsrDataEvent) {
+            return queued.inputClears == inputClears;
+        }
+        if (event instanceof OutputCompleteEvent) {
+            return ((OutputCompleteEvent) event).getOutputID() > outputsClearedThrough;
+        }
+        if (event instanceof ErrorEvent) {
+            return ((ErrorEvent) event).outputId > outputsClearedThrough;
+        }
+        return true;
+    }
+
+    /**
+     * Hands a queued event to this object on the event thread: to its input model, which holds it or
+     * delivers it, or to its listeners. Every event meets its object here and passes
+     * {@link #mayReach(QueuedEvent)} here and again when held events are let go.
      */
     void deliver(QueuedEvent queued) {
-        if (queued.opening != opening || (queued.enabledOnly && queued.epoch != epoch)) {
+        if (!mayReach(queued)) {
             return;
         }
         TrovEvent event = queued.event;
@@ -723,19 +835,46 @@ public abstract class TrovService implements AutoCloseable {
             if (status.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
                 // The object is closed already: nothing can release a held event any more.
                 input.reset();
-                EventDispatcher.deliver(statusListeners, status, StatusUpdateListener::statusUpdateOccurred);
+                toListeners(statusListeners, status, StatusUpdateListener::statusUpdateOccurred);
             } else if (status.getStatus() < TrovConst.JPOS_PS_UNKNOWN || powerNotify == TrovConst.JPOS_PN_ENABLED) {
-                input.offerStatus(() -> EventDispatcher.deliver(statusListeners, status,
-                        StatusUpdateListener::statusUpdateOccurred));
+                input.offerStatus(() -> {
+                    if (mayReach(queued) && isNews(status)) {
+                        toListeners(statusListeners, status, StatusUpdateListener::statusUpdateOccurred);
+                    }
+                });
             }
         } else if (event instanceof OutputCompleteEvent) {
-            input.offerOutputComplete(() -> deliverOutputComplete((OutputCompleteEvent) event));
+            input.offerOutputComplete(() -> {
+                if (mayReach(queued)) {
+                    deliverOutputComplete((OutputCompleteEvent) event);
+                }
+            });
         } else if (event instanceof ErrorEvent) {
-            input.offerOutputComplete(() -> EventDispatcher.deliver(errorListeners, (ErrorEvent) event,
-                    ErrorListener::errorOccurred));
+            input.offerOutputComplete(() -> {
+                if (mayReach(queued)) {
+                    toListeners(errorListeners, (ErrorEvent) event, ErrorListener::errorOccurred);
+                }
+            });
         } else {
             offerInput(event);
         }
+    }
+
+    /**
+     * Whether a status update still tells this object something, at the moment it would be delivered;
+     * the keylock drops a position it was told already. Event thread only.
+     */
+    boolean isNews(StatusUpdateEvent status) {
+        return true;
+    }
+
+    /**
+     * Calls {@code listeners} with {@code event}, on the event thread, and stops when one of them
+     * closed this object: the others of a closed object hear nothing more.
+     */
+    final <L, E> void toListeners(java.util.List<L> listeners, E event, java.util.function.BiConsumer<L, E> call) {
+        int at = opening;
+        EventDispatcher.deliver(listeners, event, call, () -> opening == at);
     }
 
     /**
@@ -750,10 +889,19 @@ public abstract class TrovService implements AutoCloseable {
     void fillProperties(TrovEvent event) {
     }
 
-    /** Calls the error listeners with an input error and returns their answer; on the event thread. */
-    private int deliverInputError(int errorCode, int errorCodeExtended, int locus) {
+    /**
+     * Calls the error listeners with an input error and returns their answer; on the event thread.
+     * The error takes the place in the process's order of the swipe it was found in ({@code cause});
+     * one without a cause gets the next place.
+     */
+    private int deliverInputError(int errorCode, int errorCodeExtended, int locus, TrovEvent cause) {
         ErrorEvent error = new ErrorEvent(errorCode, errorCodeExtended, locus);
-        EventDispatcher.deliver(errorListeners, error, ErrorListener::errorOccurred);
+        if (cause != null && cause.getSequenceNumber() != 0) {
+            error.stamp(cause.getSequenceNumber(), cause.getWhenNanos());
+        } else {
+            EventDispatcher.stamp(error);
+        }
+        toListeners(errorListeners, error, ErrorListener::errorOccurred);
         return error.getErrorResponse();
     }
 
@@ -765,7 +913,7 @@ public abstract class TrovService implements AutoCloseable {
         try {
             setDeviceEnabled(false);
         } catch (TrovException e) {
-            LOG.log(System.Logger.Level.DEBUG, "AutoDisable of {0} found it closed", this);
+            ServiceLog.log(System.Logger.Level.DEBUG, "AutoDisable of {0} found it closed", this);
         }
     }
 
@@ -791,8 +939,10 @@ public abstract class TrovService implements AutoCloseable {
      * {@link #postOutputComplete}; the error listeners get it (FreezeEvents holds it), and the
      * application's answer is not acted on: the output is over.
      */
-    final void postOutputError(int errorCode, int errorCodeExtended) {
-        post(new ErrorEvent(errorCode, errorCodeExtended, TrovConst.JPOS_EL_OUTPUT));
+    final void postOutputError(int errorCode, int errorCodeExtended, int outputId) {
+        ErrorEvent error = new ErrorEvent(errorCode, errorCodeExtended, TrovConst.JPOS_EL_OUTPUT);
+        error.outputId = outputId;
+        post(error);
     }
 
     /** Queues an event that needs no enabled object for this object alone. */

@@ -65,22 +65,19 @@ public final class TrovToneIndicatorService extends TrovService {
 
                 @Override
                 public void outputFailed(int outputId, TrovException cause) {
-                    LOG.log(System.Logger.Level.WARNING, "Tone output {0} of {1} failed: {2}",
+                    // The event first: the log is a report of ours and must never cost the application it.
+                    postOutputError(cause.getErrorCode(), 0, outputId);
+                    ServiceLog.log(System.Logger.Level.WARNING, "Tone output {0} of {1} failed: {2}",
                             outputId, TrovToneIndicatorService.this, cause.getMessage());
-                    postOutputError(cause.getErrorCode(), 0);
                 }
             });
 
-    private static final System.Logger LOG = System.getLogger("com.trov.jpos");
 
     /**
      * Serialises queueing an output with the end of an opening, so that no output of an ended opening
      * starts. Taken after this object's lock and the session's monitor, before ToneOutput's.
      */
     private final Object outputs = new Object();
-
-    /** The output id of the last {@link #clearOutput()}: events of outputs up to it are dropped. */
-    private volatile int clearedThrough;
 
     /** The terminal's settings file gives the tones their initial values. */
     private final TerminalSettings settings = TerminalSettings.current();
@@ -158,7 +155,7 @@ public final class TrovToneIndicatorService extends TrovService {
     public void clearOutput() throws TrovException {
         requireClaimed();
         synchronized (outputs) {
-            clearedThrough = output.getOutputID();
+            outputsClearedThrough = output.getOutputID();
             output.clearOutput();
         }
     }
@@ -378,16 +375,14 @@ public final class TrovToneIndicatorService extends TrovService {
 
     @Override
     void deliverOutputComplete(OutputCompleteEvent event) {
-        if (event.getOutputID() > clearedThrough) {
-            EventDispatcher.deliver(outputCompleteListeners, event, OutputCompleteListener::outputCompleteOccurred);
-        }
+        toListeners(outputCompleteListeners, event, OutputCompleteListener::outputCompleteOccurred);
     }
 
     /** Close or power-off: the outputs end at once and a soundImmediate under way stops. */
     @Override
     void ended() {
         synchronized (outputs) {
-            clearedThrough = output.getOutputID();
+            outputsClearedThrough = output.getOutputID();
             output.close();
         }
     }

@@ -40,15 +40,19 @@
  *       (logger {@code com.trov.jpos}) and handed to the default uncaught exception handler when
  *       there is one, and later events are still delivered.</li>
  * </ol>
- * Once {@code close()} has begun, no event reaches its object, also none queued before; once
- * {@code setDeviceEnabled(false)} has begun, no key, swipe or keylock position. Neither waits for the
- * event thread.
+ * Once {@code close()} has begun, no event reaches its object, also none queued before. Once
+ * {@code setDeviceEnabled(false)} has begun, no new key or swipe is queued for the object and no keylock
+ * position reaches it; the data and input error events the object had queued already stay queued and
+ * are delivered under the UnifiedPOS input model ({@code DataEventEnabled}, {@code FreezeEvents}), and
+ * {@code clearInput()} drops them, also those still on their way. Neither waits for the event thread.
  *
  * <h2>Logging</h2>
  * The classes log through {@link java.lang.System.Logger} under the name {@code com.trov.jpos}:
  * opens, closes, claims and power states at {@code DEBUG}, a failed open with its cause at
  * {@code INFO}, the shutdown after the keyboard was away for more than 10 seconds and a listener that
- * threw at {@code WARNING}.
+ * threw at {@code WARNING}. A log handler that throws never makes a call fail or an event go
+ * missing: the failure is told once on the standard error stream and otherwise ignored; so is an MBean
+ * server that refuses the services' MBeans.
  *
  * <h2>Errors</h2>
  * Failures are reported as a checked {@link com.trov.jpos.TrovException} whose

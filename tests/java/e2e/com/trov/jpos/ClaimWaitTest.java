@@ -18,15 +18,15 @@ class ClaimWaitTest {
     void pollsUntilTheClaimIsFreeAndTimesOutOtherwise() throws Exception {
         ClaimWait wait = new ClaimWait(1);
         AtomicInteger tries = new AtomicInteger();
-        wait.claim(TrovConst.JPOS_FOREVER, () -> tries.incrementAndGet() == 5);  // released elsewhere meanwhile
+        wait.claim(TrovConst.JPOS_FOREVER, left -> tries.incrementAndGet() == 5);  // released elsewhere meanwhile
         assertEquals(5, tries.get());
 
         tries.set(0);
-        assertEquals(TrovConst.JPOS_E_TIMEOUT, failure(() -> wait.claim(0, () -> tries.incrementAndGet() < 0)));
+        assertEquals(TrovConst.JPOS_E_TIMEOUT, failure(() -> wait.claim(0, left -> tries.incrementAndGet() < 0)));
         assertEquals(1, tries.get(), "timeout 0 tries once");
-        assertEquals(TrovConst.JPOS_E_TIMEOUT, failure(() -> wait.claim(20, () -> false)));
-        assertEquals(TrovConst.JPOS_E_ILLEGAL, failure(() -> wait.claim(-2, () -> true)));
-        assertEquals(TrovConst.JPOS_E_CLOSED, failure(() -> wait.claim(TrovConst.JPOS_FOREVER, () -> {
+        assertEquals(TrovConst.JPOS_E_TIMEOUT, failure(() -> wait.claim(20, left -> false)));
+        assertEquals(TrovConst.JPOS_E_ILLEGAL, failure(() -> wait.claim(-2, left -> true)));
+        assertEquals(TrovConst.JPOS_E_CLOSED, failure(() -> wait.claim(TrovConst.JPOS_FOREVER, left -> {
             throw new TrovException(TrovConst.JPOS_E_CLOSED, "closed while waiting");
         })), "what waiting cannot mend ends the wait");
     }
@@ -36,7 +36,7 @@ class ClaimWaitTest {
         ClaimWait wait = new ClaimWait(TimeUnit.HOURS.toMillis(1));
         AtomicBoolean free = new AtomicBoolean();
         Waiter claimer = new Waiter(() -> {
-            wait.claim(TrovConst.JPOS_FOREVER, free::get);
+            wait.claim(TrovConst.JPOS_FOREVER, left -> free.get());
             return "the claim";
         });
         free.set(true);
@@ -44,7 +44,7 @@ class ClaimWaitTest {
         assertEquals("returned the claim", claimer.outcome(), "not after the hour's poll interval");
 
         Waiter interrupted = new Waiter(() -> {
-            wait.claim(TrovConst.JPOS_FOREVER, () -> false);
+            wait.claim(TrovConst.JPOS_FOREVER, left -> false);
             return null;
         });
         interrupted.interrupt();

@@ -63,7 +63,7 @@ class EventDeliveryTest extends StandInFixture {
         Recorder<Integer> slowHeard = Recorder.statusesOf(slowOne);
         Recorder<Integer> closingHeard = Recorder.statusesOf(closing);
 
-        // The disable waits for the openings lock, which another object's native open holds; a swipe
+        // The disable waits (parked) for the openings lock, which another object's native open holds; a swipe
         // comes meanwhile.
         CountDownLatch inOpen = new CountDownLatch(1);
         CountDownLatch openGoesOn = new CountDownLatch(1);
@@ -82,7 +82,7 @@ class EventDeliveryTest extends StandInFixture {
             }
         });
         disabler.start();
-        KeyboardFixture.awaitTrue(() -> disabler.getState() == Thread.State.BLOCKED, WAIT_MS, "the disable to wait");
+        KeyboardFixture.awaitTrue(() -> disabler.getState() == Thread.State.WAITING, WAIT_MS, "the disable to wait");
         stand.swipe();
         openGoesOn.countDown();
         disabler.join();

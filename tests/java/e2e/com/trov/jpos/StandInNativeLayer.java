@@ -64,8 +64,22 @@ final class StandInNativeLayer implements NativeLayer {
         }
     }
 
+    private final java.util.concurrent.atomic.AtomicReference<Runnable> duringNextEnable = new java.util.concurrent.atomic.AtomicReference<>();
+
+    /** Has the next native enable (not disable) run {@code hook} before it returns. */
+    void duringNextEnable(Runnable hook) {
+        duringNextEnable.set(hook);
+    }
+
     @Override
-    public synchronized void enable(ServiceKind kind, boolean enable) {
+    public void enable(ServiceKind kind, boolean enable) {
+        if (enable) {
+            runOnce(duringNextEnable);
+        }
+        enableChecked(enable);
+    }
+
+    private synchronized void enableChecked(boolean enable) {
         RuntimeException failure = enable ? null : nextDisableThrows.getAndSet(null);
         if (failure != null) {
             throw failure;
@@ -117,6 +131,11 @@ final class StandInNativeLayer implements NativeLayer {
 
     void keylock(int position) {
         keylockEndpoint.keylockStatusUpdateEvent(position);
+    }
+
+    /** A swipe of which no track could be read: an input error. */
+    void unreadableSwipe() {
+        msrEndpoint.msrDataEvent(new byte[] {0}, new byte[] {0}, new byte[] {0});
     }
 
     /** A swipe with track 1 "A" and two empty tracks, as the library passes it. */
