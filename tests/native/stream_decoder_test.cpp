@@ -314,7 +314,7 @@ TEST_F(StreamDecoder, AThrowingListenerDoesNotStopLaterEvents)
     feed({0x41, 0x42});
     EXPECT_EQ(2u, jni.calls().size());
     EXPECT_FALSE(jni.exceptionPending()) << "the library clears what the listener threw";
-    EXPECT_EQ(jni.attaches(), jni.detaches()) << "every event attaches and detaches once";
+    EXPECT_EQ(jni.attaches(), jni.detaches()) << "every attach has its detach";
 }
 
 TEST_F(StreamDecoder, NoCallWithoutVmOrArraysOrObject)
