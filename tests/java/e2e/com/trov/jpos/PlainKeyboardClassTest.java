@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 package com.trov.jpos;
 
+import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import org.junit.jupiter.api.Test;
@@ -17,5 +18,6 @@ class PlainKeyboardClassTest {
         String output = ChildJvm.run("PlainKeyboardMain", "plain-keyboard.jar", "trovsim.jar");
         assertTrue(output.contains("open returned 0"), output);
         assertTrue(output.contains("key 72 1\nkey 200 2\nkey 72 1\n"), output);
+        assertFalse(output.contains("Exception occurred"), "the class lacks only our optional listener: " + output);
     }
 }
