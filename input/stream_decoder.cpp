@@ -36,15 +36,16 @@ void vStartTrack(uint8_t &frame, uint8_t &length, uint8_t (&buffer)[256])
     std::memset(buffer, 0, sizeof buffer);
 }
 
-void vTrackByte(uint8_t byte, uint8_t &length, uint8_t (&buffer)[256])
+void vTrackByte(uint8_t byte, uint8_t &length, uint8_t (&buffer)[256], DecoderState &state)
 {
     ScopedLock tracks(TrackLock);
     if (tLoad(JposData.bMsrEnabled)) {
         buffer[length] = byte;
         vStore(length, static_cast<uint8_t>(length + 1));  // wraps after 256 bytes
     } else {
-        buffer[0] = 0;  // a disabled MSR keeps nothing of the swipe
+        buffer[0] = 0;  // a disabled MSR keeps nothing of the swipe, and the swipe is no longer whole
         vStore(length, 0);
+        state.eSwipe = SwipeStage::None;
     }
 }
 
@@ -104,6 +105,32 @@ void vStreamBreak(DecoderState &state, unsigned opening)
     }
 }
 
+// The swipe's next stage at a track marker: `from` is the stage the marker continues, `to` the one it
+// leads to. A marker out of order, or one that finds the MSR disabled, drops the swipe.
+SwipeStage eSwipeStep(const DecoderState &state, SwipeStage from, SwipeStage to)
+{
+    return state.eSwipe == from && tLoad(JposData.bMsrEnabled) ? to : SwipeStage::None;
+}
+
+bool bInsideTrack(SwipeStage stage)
+{
+    return stage == SwipeStage::InTrack1 || stage == SwipeStage::InTrack2 || stage == SwipeStage::InTrack3;
+}
+
+// 0x93: the swipe is delivered when all three frames came whole while the MSR was enabled and track 3
+// is still open; in every case its tracks are emptied, so that a later end marker finds nothing.
+void vEndSwipe(DecoderState &state, unsigned opening)
+{
+    const bool whole = tLoad(JposData.bTrack3Frame) && state.eSwipe == SwipeStage::InTrack3 &&
+                       tLoad(JposData.bMsrEnabled);
+    vCloseFrames();
+    state.eSwipe = SwipeStage::None;
+    if (whole) {
+        CallbackMSR(opening);
+    }
+    vEmptyTracks();
+}
+
 }  // namespace
 
 void vDecodeByte(uint8_t byte, DecoderState &state, unsigned opening)
@@ -114,14 +141,31 @@ void vDecodeByte(uint8_t byte, DecoderState &state, unsigned opening)
         vStreamBreak(state, opening);
         return;
     case MARK_TRACK1:
+        state.eSwipe = tLoad(d.bMsrEnabled) ? SwipeStage::InTrack1 : SwipeStage::None;
         vStartTrack(d.bTrack1Frame, d.ucTrack1Len, d.ucTrack1);
         return;
     case MARK_TRACK2:
+        state.eSwipe = eSwipeStep(state, SwipeStage::Track1Whole, SwipeStage::InTrack2);
         vStartTrack(d.bTrack2Frame, d.ucTrack2Len, d.ucTrack2);
         return;
     case MARK_TRACK3:
+        state.eSwipe = eSwipeStep(state, SwipeStage::Track2Whole, SwipeStage::InTrack3);
         vStartTrack(d.bTrack3Frame, d.ucTrack3Len, d.ucTrack3);
         return;
+    case MARK_KEYLOCK:
+    case MARK_TCO:
+    case MARK_KEYLOCK_END:
+    case MARK_TCO_END:
+        // Another frame cutting into a track drops the swipe; between two tracks it leaves it whole.
+        if (bInsideTrack(state.eSwipe)) {
+            state.eSwipe = SwipeStage::None;
+        }
+        break;
+    default:
+        break;
+    }
+
+    switch (byte) {
     case MARK_KEYLOCK:
         vOpenFrame(d.bKeylockFrame);
         state.bKeylockTaken = false;
@@ -134,18 +178,19 @@ void vDecodeByte(uint8_t byte, DecoderState &state, unsigned opening)
         return;
     case MARK_TRACK1_END: {
         ScopedLock tracks(TrackLock);
+        state.eSwipe = tLoad(d.bTrack1Frame) ? eSwipeStep(state, SwipeStage::InTrack1, SwipeStage::Track1Whole)
+                                             : SwipeStage::None;
         vCloseFrames();
         d.ucTrack1[d.ucTrack1Len] = 0;
         return;
     }
     case MARK_TRACK2_END:
+        state.eSwipe = tLoad(d.bTrack2Frame) ? eSwipeStep(state, SwipeStage::InTrack2, SwipeStage::Track2Whole)
+                                             : SwipeStage::None;
         vCloseFrames();
         return;
     case MARK_SWIPE_END:
-        vCloseFrames();
-        if (tLoad(d.bMsrEnabled)) {
-            CallbackMSR(opening);
-        }
+        vEndSwipe(state, opening);
         return;
     case MARK_KEYLOCK_END: {
         // Only a position the keyboard sent in this very frame, while the keylock was enabled, is
@@ -159,20 +204,26 @@ void vDecodeByte(uint8_t byte, DecoderState &state, unsigned opening)
         }
         return;
     }
-    case MARK_TCO_END:
+    case MARK_TCO_END: {
+        // Only a reply whose frame is still open is complete: not an end marker whose start was lost or
+        // cut off by a break, nor one whose frame another frame interrupted (its digits are partial).
+        const bool whole = tLoad(d.bTcoFrame) != 0;
         vCloseFrames();
-        vTcoReplyComplete();
+        if (whole) {
+            vTcoReplyComplete();
+        }
         return;
+    }
     default:
         break;
     }
 
     if (tLoad(d.bTrack1Frame)) {
-        vTrackByte(byte, d.ucTrack1Len, d.ucTrack1);
+        vTrackByte(byte, d.ucTrack1Len, d.ucTrack1, state);
     } else if (tLoad(d.bTrack2Frame)) {
-        vTrackByte(byte, d.ucTrack2Len, d.ucTrack2);
+        vTrackByte(byte, d.ucTrack2Len, d.ucTrack2, state);
     } else if (tLoad(d.bTrack3Frame)) {
-        vTrackByte(byte, d.ucTrack3Len, d.ucTrack3);
+        vTrackByte(byte, d.ucTrack3Len, d.ucTrack3, state);
     } else if (tLoad(d.bKeylockFrame)) {
         // The digit's value; -1 when the keylock is disabled.
         state.bKeylockTaken = tLoad(d.bKeylockEnabled) != 0;

@@ -31,13 +31,33 @@ inline constexpr uint8_t MARK_TCO_END = 0x96;
 inline constexpr uint8_t KEY_RELEASE_PREFIX = 0xFE;
 inline constexpr uint8_t KEY_EXTENDED_PREFIX = 0xE0;
 
+// How far the swipe being received has come. A swipe is the frames 0x81 t1 0x91, 0x82 t2 0x92,
+// 0x83 t3 0x93 in this order; it advances one step per marker, only while every byte of it finds the
+// MSR enabled, and falls back to None at any marker out of order, at a track byte while the MSR
+// is disabled, at another frame cutting into one of its tracks, and at a break in the stream.
+enum class SwipeStage : uint8_t {
+    None,         // no swipe open: an end marker 0x93 now is dropped
+    InTrack1,     // 0x81 came while enabled
+    Track1Whole,  // 0x91 closed track 1
+    InTrack2,
+    Track2Whole,
+    InTrack3,     // 0x93 now delivers the swipe
+};
+
 // What the decoder keeps from byte to byte besides JposData.
 struct DecoderState {
     KBDATA pending;      // the next key's record: cType 2 after a release prefix
     bool bKeylockTaken;  // the open keylock frame holds a position taken while the keylock was enabled
+    SwipeStage eSwipe;   // the swipe being received
 };
-inline constexpr DecoderState FRESH_DECODER = {{1, 0, 0}, false};
+inline constexpr DecoderState FRESH_DECODER = {{1, 0, 0}, false, SwipeStage::None};
 
+// One rule for every frame: an end marker completes only the frame that is open when it comes, opened by
+// its own start marker and not cut by another marker since; any other end marker is dropped. So a swipe
+// whose frames did not all arrive whole while the MSR was enabled, a keylock frame without its digit, and
+// a TCO reply cut by another frame or by a break raise nothing. The tracks of a swipe are emptied at its
+// end marker, delivered or not, so that no card is delivered twice.
+//
 // Handles one byte read from the FIFO. Events are raised on the calling thread, which belongs to the
 // given opening.
 void vDecodeByte(uint8_t byte, DecoderState &state, unsigned opening);

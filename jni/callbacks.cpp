@@ -21,42 +21,59 @@ namespace {
 // while either is held; never held for a 2004, whose report takes the lifecycle lock.
 pthread_mutex_t StatusReportLock = PTHREAD_MUTEX_INITIALIZER;
 
-// The common frame: attach, take a local reference to the registered object (so that a Close that
-// deletes the global reference meanwhile cannot pull the object from under the call), call, detach.
-// The opening is tested under ListenerLock: a shutdown advances it before the next opening can
-// register its objects, so an event of an ended opening never finds an object of a later one.
+// What a callback calls, taken under ListenerLock: a local reference to the registered object (so that
+// a Close that deletes the global reference meanwhile cannot pull the object from under the call), the
+// listener's method id and, where the service has one, the id of the listener our own classes add.
+struct Target {
+    jobject object;
+    jmethodID id;
+    jmethodID extended;
+};
+
+// The common frame: the calling thread's environment (attached for this call unless the thread stays
+// attached, as the decoder does), the target, the call, the exception check, the reference released.
+// The opening is tested under ListenerLock: a shutdown advances it before the next opening can register
+// its objects, so an event of an ended opening never finds an object of a later one.
 template <typename Call>
-void vCallListener(unsigned opening, jobject &object, jmethodID &method, Call call)
+void vCallListener(unsigned opening, jobject &object, jmethodID &method, jmethodID *extended, Call call)
 {
     JavaVM *vm = tLoad(jvm);
     if (vm == nullptr) {
         return;
     }
-    JavaVMAttachArgs attach;
-    attach.version = tLoad(Version);
-    attach.name = nullptr;
-    attach.group = nullptr;
     JNIEnv *env = nullptr;
-    vm->AttachCurrentThread(reinterpret_cast<void **>(&env), &attach);
+    const bool attachedAlready = vm->GetEnv(reinterpret_cast<void **>(&env), JNI_VERSION_1_6) == JNI_OK;
+    if (!attachedAlready) {
+        JavaVMAttachArgs attach;
+        attach.version = tLoad(Version);
+        attach.name = nullptr;
+        attach.group = nullptr;
+        env = nullptr;
+        vm->AttachCurrentThread(reinterpret_cast<void **>(&env), &attach);
+    }
     if (env != nullptr) {
-        jobject target = nullptr;
-        jmethodID id = nullptr;
+        Target target = {nullptr, nullptr, nullptr};
         {
             ScopedLock listeners(ListenerLock);
             jobject registered = tLoad(object);
-            id = tLoad(method);
-            if (registered != nullptr && id != nullptr && tLoad(uiOpening) == opening) {
-                target = env->NewLocalRef(registered);
+            target.id = tLoad(method);
+            target.extended = extended != nullptr ? tLoad(*extended) : nullptr;
+            if (registered != nullptr && target.id != nullptr && tLoad(uiOpening) == opening) {
+                target.object = env->NewLocalRef(registered);
             }
         }
-        if (target != nullptr) {
-            call(env, target, id);
+        if (target.object != nullptr) {
+            call(env, target);
             if (env->ExceptionCheck()) {
                 env->ExceptionClear();
             }
+            // A thread that stays attached keeps its local references until it detaches: release it.
+            env->DeleteLocalRef(target.object);
         }
     }
-    vm->DetachCurrentThread();
+    if (!attachedAlready) {
+        vm->DetachCurrentThread();
+    }
 }
 
 struct Track {
@@ -82,10 +99,38 @@ jbyteArray pNewArray(JNIEnv *env, const Track &track)
 
 }  // namespace
 
+JavaVM *pStayAttached()
+{
+    JavaVM *vm = tLoad(jvm);
+    if (vm == nullptr) {
+        return nullptr;
+    }
+    JNIEnv *env = nullptr;
+    if (vm->GetEnv(reinterpret_cast<void **>(&env), JNI_VERSION_1_6) == JNI_OK) {
+        return nullptr;  // attached by someone else, who detaches it
+    }
+    JavaVMAttachArgs attach;
+    attach.version = tLoad(Version);
+    attach.name = const_cast<char *>("TrovJPOS-decoder");
+    attach.group = nullptr;
+    // A daemon, so that a VM whose application ends with a service still open does not wait for it.
+    if (vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void **>(&env), &attach) != JNI_OK) {
+        return nullptr;
+    }
+    return vm;
+}
+
+void vLeaveVm(JavaVM *vm)
+{
+    if (vm != nullptr) {
+        vm->DetachCurrentThread();
+    }
+}
+
 void CallbackKeylock(int position, unsigned opening)
 {
-    vCallListener(opening, KLObject, KLStatusUpdateEventID, [position](JNIEnv *env, jobject target, jmethodID id) {
-        env->CallIntMethod(target, id, static_cast<jint>(position + 1));
+    vCallListener(opening, KLObject, KLStatusUpdateEventID, nullptr, [position](JNIEnv *env, const Target &target) {
+        env->CallIntMethod(target.object, target.id, static_cast<jint>(position + 1));
     });
 }
 
@@ -98,22 +143,35 @@ void CallbackMSR(unsigned opening)
         vCopyTrack(tracks[1], JposData.ucTrack2, JposData.ucTrack2Len);
         vCopyTrack(tracks[2], JposData.ucTrack3, JposData.ucTrack3Len);
     }
-    vCallListener(opening, MSRObject, MSRDataEventID, [&tracks](JNIEnv *env, jobject target, jmethodID id) {
+    vCallListener(opening, MSRObject, MSRDataEventID, nullptr, [&tracks](JNIEnv *env, const Target &target) {
         jbyteArray track1 = pNewArray(env, tracks[0]);
         jbyteArray track2 = track1 != nullptr ? pNewArray(env, tracks[1]) : nullptr;
         jbyteArray track3 = track2 != nullptr ? pNewArray(env, tracks[2]) : nullptr;
         // No call when the VM cannot make the arrays; the failed allocation's exception is cleared.
         if (track3 != nullptr) {
-            env->CallIntMethod(target, id, track1, track2, track3);
+            env->CallIntMethod(target.object, target.id, track1, track2, track3);
+        }
+        // The exception check comes before any other call into the VM.
+        if (env->ExceptionCheck()) {
+            env->ExceptionClear();
+        }
+        for (jbyteArray array : {track1, track2, track3}) {
+            if (array != nullptr) {
+                env->DeleteLocalRef(array);
+            }
         }
     });
 }
 
 void CallbackJPOSKeyData(KBDATA key, unsigned opening)
 {
-    vCallListener(opening, KBObject, KBDataEventID, [key](JNIEnv *env, jobject target, jmethodID id) {
-        const jint code = static_cast<jint>(key.ucKey) | (key.ucExtended != 0 ? EXTENDED_KEY_BIT : 0);
-        env->CallIntMethod(target, id, code, static_cast<jint>(key.cType));
+    vCallListener(opening, KBObject, KBDataEventID, &KBExtendedDataEventID, [key](JNIEnv *env, const Target &target) {
+        if (target.extended != nullptr) {
+            env->CallIntMethod(target.object, target.extended, static_cast<jint>(key.ucKey),
+                               static_cast<jint>(key.cType), static_cast<jboolean>(key.ucExtended != 0));
+        } else {
+            env->CallIntMethod(target.object, target.id, static_cast<jint>(key.ucKey), static_cast<jint>(key.cType));
+        }
     });
 }
 
@@ -121,8 +179,8 @@ namespace {
 
 void vCallStatusListener(int status, unsigned opening)
 {
-    vCallListener(opening, KBObject, KBStatusUpdateEventID, [status](JNIEnv *env, jobject target, jmethodID id) {
-        env->CallIntMethod(target, id, static_cast<jint>(status));
+    vCallListener(opening, KBObject, KBStatusUpdateEventID, nullptr, [status](JNIEnv *env, const Target &target) {
+        env->CallIntMethod(target.object, target.id, static_cast<jint>(status));
     });
 }
 

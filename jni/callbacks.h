@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The road from the library's threads to the Java service objects: each callback attaches its thread
-// to the VM, calls one listener method on the registered object, and detaches again.
+// to the VM, calls one listener method on the registered object, and detaches again. A thread that is
+// attached already (the decoder stays attached for its life, see pStayAttached) is used as it is and
+// stays attached.
 //
 // Each callback names the opening of the device whose thread raises it, and makes no call once that
 // opening has ended: an event decoded for one opening never reaches the objects of a later one. It
@@ -10,6 +12,7 @@
 #ifndef TROV_JNI_CALLBACKS_H
 #define TROV_JNI_CALLBACKS_H
 
+#include <jni.h>
 #include <pthread.h>
 
 // The key record the decoder hands to the key-data callback.
@@ -19,7 +22,7 @@ struct KBDATA {
     unsigned char ucExtended;  // 1 when the key came behind the extended prefix 0xE0
 };
 
-// The extended-key mark: set in JposData.iKeyData, and in the key code the key-data callback passes.
+// The extended-key mark set in JposData.iKeyData. It never reaches keyboardDataEvent (see below).
 inline constexpr int EXTENDED_KEY_BIT = 0x1000000;
 
 // Guards the three track buffers and their lengths against the decoder filling them, the reader
@@ -33,9 +36,21 @@ void CallbackKeylock(int position, unsigned opening);
 // followed by one 0 byte.
 void CallbackMSR(unsigned opening);
 
-// keyboardDataEvent(key code, event type) on the POS keyboard service object: the key byte 0..255,
-// with EXTENDED_KEY_BIT added for an extended key, so that E0 C8 and C8 stay apart in Java.
+// keyboardDataEvent(key byte 0..255, event type) on the POS keyboard service object, as every class
+// with the listener methods of the Java service classes expects. A class that also declares
+// keyboardDataEvent(int, int, boolean) (ours does, found at registration) gets that one instead, with
+// whether the key came behind the extended prefix, so that E0 C8 and C8 stay apart in Java.
 void CallbackJPOSKeyData(KBDATA key, unsigned opening);
+
+// Attaches the calling thread to the VM for the callbacks it raises from now on, as a daemon thread (a
+// VM whose application ends with the services open does not wait for it): one attach for the thread's
+// life instead of one per event. Returns the VM to pass to vLeaveVm, or null when nothing was attached
+// (no VM recorded, the attach failed, or the thread was attached already).
+JavaVM *pStayAttached();
+
+// Detaches the calling thread attached by pStayAttached (nothing for null). Called by the thread itself
+// before it ends, so that no attached thread outlives its opening.
+void vLeaveVm(JavaVM *vm);
 
 // keyboardStatusUpdateEvent(status) on the POS keyboard service object. A power off/offline status
 // while the device of that opening is open then shuts every service down, on the calling thread; the

@@ -18,6 +18,7 @@ jmethodID MSRDataEventID;
 jmethodID KBStatusUpdateEventID;
 jmethodID KBDirectIOEventID;
 jmethodID KBDataEventID;
+jmethodID KBExtendedDataEventID;
 
 namespace {
 
@@ -27,9 +28,11 @@ struct Listener {
     jmethodID &id;
 };
 
-// The common registration: version, global reference, class, then each listener in order.
+// The common registration: version, global reference, class, then each listener in order, then the
+// optional listener (none when null), whose id is stored with the object.
 template <int N>
-int iRegister(JNIEnv *env, jobject obj, jobject &object, const Listener (&listeners)[N])
+int iRegister(JNIEnv *env, jobject obj, jobject &object, const Listener (&listeners)[N],
+              const Listener *optional = nullptr)
 {
     vStore(Version, env->GetVersion());
 
@@ -53,16 +56,29 @@ int iRegister(JNIEnv *env, jobject obj, jobject &object, const Listener (&listen
             return -1;
         }
     }
-    env->DeleteLocalRef(serviceClass);
 
     jthrowable pending = env->ExceptionOccurred();
     if (pending != nullptr) {
         env->DeleteLocalRef(pending);
+        env->DeleteLocalRef(serviceClass);
         std::fputs("Exception occurred\n", stderr);
         env->DeleteGlobalRef(reference);
         return -1;
     }
+    // A class without the optional listener makes the lookup raise NoSuchMethodError, which is ours
+    // alone to clear: nothing else was pending, as tested just above.
+    jmethodID optionalId = nullptr;
+    if (optional != nullptr) {
+        optionalId = env->GetMethodID(serviceClass, optional->pcName, optional->pcSignature);
+        if (optionalId == nullptr && env->ExceptionCheck()) {
+            env->ExceptionClear();
+        }
+    }
+    env->DeleteLocalRef(serviceClass);
     ScopedLock guard(ListenerLock);
+    if (optional != nullptr) {
+        vStore(optional->id, optionalId);
+    }
     vStore(object, reference);
     return 0;
 }
@@ -105,7 +121,8 @@ int createJNIParKB(JNIEnv *env, jobject obj)
         {"keyboardDirectIOEvent", "(II[B)I", KBDirectIOEventID},
         {"keyboardDataEvent", "(II)I", KBDataEventID},
     };
-    return iRegister(env, obj, KBObject, listeners);
+    const Listener extended = {"keyboardDataEvent", "(IIZ)I", KBExtendedDataEventID};
+    return iRegister(env, obj, KBObject, listeners, &extended);
 }
 
 void vReleaseRegisteredObjects()

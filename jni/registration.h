@@ -23,8 +23,13 @@ extern jmethodID MSRDataEventID;
 extern jmethodID KBStatusUpdateEventID;
 extern jmethodID KBDirectIOEventID;
 extern jmethodID KBDataEventID;
+// keyboardDataEvent(int, int, boolean), which our own keyboard class adds to hear whether a key is
+// extended; null for a class that lacks it. Stored with KBObject under ListenerLock, so that a callback
+// never pairs one object with the id of another class.
+extern jmethodID KBExtendedDataEventID;
 
-// Each stores a global reference to obj and looks up the service's listener methods. 0 on success; -1
+// Each stores a global reference to obj and looks up the service's listener methods (the keyboard's also
+// the optional one above, whose absence is no failure and leaves no exception pending). 0 on success; -1
 // on failure, with no reference kept (a lookup failure leaves the VM's exception pending for the caller
 // of Open). A registration replaces, and releases, the reference of the service's previous one.
 int createJNIParKL(JNIEnv *env, jobject obj);

@@ -35,6 +35,7 @@ jniNativeInterface *Original = nullptr;
 jniNativeInterface Probed;
 
 std::atomic<jmethodID> Watched{nullptr};
+bool Installed = false;  // the probed table is in force
 
 // One record per call of the watched method, in call order.
 struct Record {
@@ -150,6 +151,62 @@ void *echoLoop(void *arg)
     return nullptr;
 }
 
+// The bare path: what any hand-off of a byte from a device thread to a Java method costs at the least,
+// built from the same primitives as the key path (a pipe to a thread, a pipe to a second thread, attach,
+// call, detach), with nothing of the library in it.
+struct BarePath {
+    int first[2];   // sender -> relay
+    int second[2];  // relay -> caller
+    int done[2];    // caller -> sender, after the detach
+    size_t rounds;
+    jobject target;
+    jmethodID method;
+    std::vector<jlong> enteredNs;  // on the caller thread, just before CallIntMethod
+    bool failed;
+};
+
+void *bareRelay(void *arg)
+{
+    auto *b = static_cast<BarePath *>(arg);
+    char byte = 0;
+    for (size_t i = 0; i < b->rounds; ++i) {
+        if (read(b->first[0], &byte, 1) != 1 || write(b->second[1], &byte, 1) != 1) {
+            break;
+        }
+    }
+    return nullptr;
+}
+
+void *bareCaller(void *arg)
+{
+    auto *b = static_cast<BarePath *>(arg);
+    char byte = 0;
+    for (size_t i = 0; i < b->rounds; ++i) {
+        if (read(b->second[0], &byte, 1) != 1) {
+            break;
+        }
+        JNIEnv *env = nullptr;
+        JavaVMAttachArgs attach{JNI_VERSION_1_8, nullptr, nullptr};
+        if (Vm->AttachCurrentThread(reinterpret_cast<void **>(&env), &attach) != JNI_OK) {
+            b->failed = true;
+        } else {
+            jobject target = env->NewLocalRef(b->target);
+            b->enteredNs[i] = nowNs();
+            env->CallIntMethod(target, b->method, static_cast<jint>(byte), 1);
+            if (env->ExceptionCheck()) {
+                env->ExceptionClear();
+                b->failed = true;
+            }
+            env->DeleteLocalRef(target);
+            Vm->DetachCurrentThread();
+        }
+        if (write(b->done[1], &byte, 1) != 1) {
+            break;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 extern "C" {
@@ -164,7 +221,7 @@ JNIEXPORT jboolean JNICALL Java_com_trov_jpos_bench_UpcallProbe_install(JNIEnv *
                                                                         jstring name, jstring signature,
                                                                         jint capacity)
 {
-    if (Original != nullptr || capacity < 0 || !jvmtiReady()) {
+    if (Installed || capacity < 0 || !jvmtiReady()) {
         return JNI_FALSE;
     }
     const char *methodName = env->GetStringUTFChars(name, nullptr);
@@ -177,13 +234,16 @@ JNIEXPORT jboolean JNICALL Java_com_trov_jpos_bench_UpcallProbe_install(JNIEnv *
         env->ReleaseStringUTFChars(name, methodName);
     }
     if (method == nullptr) {
-        return JNI_FALSE;  // NoSuchMethodError pending for the caller
+        env->ExceptionClear();  // no such method: the caller may try another signature
+        return JNI_FALSE;
     }
     Records.assign(static_cast<size_t>(capacity), Record{0, 0, 0, 0, 0});
     Recorded.store(0);
     Published.store(0);
     Watched.store(method, std::memory_order_release);
-    if (Jvmti->GetJNIFunctionTable(&Original) != JVMTI_ERROR_NONE) {
+    // The VM's own table is fetched once and kept: a thread may still be in a probed call of an earlier
+    // installation, passing on through it.
+    if (Original == nullptr && Jvmti->GetJNIFunctionTable(&Original) != JVMTI_ERROR_NONE) {
         Original = nullptr;
         return JNI_FALSE;
     }
@@ -191,10 +251,9 @@ JNIEXPORT jboolean JNICALL Java_com_trov_jpos_bench_UpcallProbe_install(JNIEnv *
     Probed.NewLocalRef = probedNewLocalRef;
     Probed.CallIntMethodV = probedCallIntMethodV;
     if (Jvmti->SetJNIFunctionTable(&Probed) != JVMTI_ERROR_NONE) {
-        Jvmti->Deallocate(reinterpret_cast<unsigned char *>(Original));
-        Original = nullptr;
         return JNI_FALSE;
     }
+    Installed = true;
     trovbench_set_marking(true);
     return JNI_TRUE;
 }
@@ -203,8 +262,9 @@ JNIEXPORT void JNICALL Java_com_trov_jpos_bench_UpcallProbe_uninstall(JNIEnv *, 
 {
     trovbench_set_marking(false);
     // The original table goes back; the copy stays allocated, since a thread may still be in a probed call.
-    if (Original != nullptr) {
+    if (Installed) {
         Jvmti->SetJNIFunctionTable(Original);
+        Installed = false;
     }
     Watched.store(nullptr, std::memory_order_release);
 }
@@ -269,6 +329,52 @@ JNIEXPORT jboolean JNICALL Java_com_trov_jpos_bench_UpcallProbe_measureAttach(JN
     fill(env, attachNs, run.attachNs);
     fill(env, detachNs, run.detachNs);
     return run.failed ? JNI_FALSE : JNI_TRUE;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_trov_jpos_bench_UpcallProbe_measureBarePath(JNIEnv *env, jclass, jobject target,
+                                                                                jlongArray latencyNs, jint gapUs)
+{
+    BarePath b{};
+    b.rounds = static_cast<size_t>(env->GetArrayLength(latencyNs));
+    b.enteredNs.assign(b.rounds, 0);
+    jclass cls = env->GetObjectClass(target);
+    b.method = env->GetMethodID(cls, "keyboardDataEvent", "(II)I");
+    env->DeleteLocalRef(cls);
+    if (b.method == nullptr || Vm == nullptr) {
+        return JNI_FALSE;
+    }
+    b.target = env->NewGlobalRef(target);
+    if (pipe(b.first) != 0 || pipe(b.second) != 0 || pipe(b.done) != 0) {
+        return JNI_FALSE;  // a benchmark's failed set-up: the few descriptors are left to the exit
+    }
+    pthread_t relay;
+    pthread_t caller;
+    if (pthread_create(&relay, nullptr, bareRelay, &b) != 0 || pthread_create(&caller, nullptr, bareCaller, &b) != 0) {
+        return JNI_FALSE;
+    }
+    std::vector<jlong> latency(b.rounds);
+    bool ok = true;
+    const struct timespec gap = {gapUs / 1000000, static_cast<long>(gapUs % 1000000) * 1000L};
+    for (size_t i = 0; i < b.rounds && ok; ++i) {
+        if (gapUs > 0) {
+            nanosleep(&gap, nullptr);
+        }
+        char byte = static_cast<char>(1 + i % 0x7F);
+        const int64_t sent = nowNs();
+        ok = write(b.first[1], &byte, 1) == 1 && read(b.done[0], &byte, 1) == 1;
+        latency[i] = b.enteredNs[i] - sent;
+    }
+    for (int fd : {b.first[1], b.second[1], b.done[1]}) {
+        close(fd);  // ends the relay's and the caller's reads if a round failed
+    }
+    pthread_join(relay, nullptr);
+    pthread_join(caller, nullptr);
+    for (int fd : {b.first[0], b.second[0], b.done[0]}) {
+        close(fd);
+    }
+    env->DeleteGlobalRef(b.target);
+    fill(env, latencyNs, latency);
+    return ok && !b.failed ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT jboolean JNICALL Java_com_trov_jpos_bench_UpcallProbe_measurePipe(JNIEnv *env, jclass,

@@ -19,6 +19,7 @@
 #include "input/power_status.h"
 #include "jni/callbacks.h"
 #include "jni/registration.h"
+#include "jni/tco_query.h"
 #include "pipeline_fixture.h"
 
 namespace {
@@ -66,7 +67,7 @@ TEST_F(EventPipeline, KeylockTurnAndKeysTravelTheWholeRoad)
     trovsim_release_key(0, 0xC8, 1);
     const unsigned char zeros[] = {0x00, 0x42, 0x00};
     trovsim_send_raw(0, zeros, 3);
-    EXPECT_EQ((std::vector<FakeCall>{key(0x41, 1), key(200 | EXTENDED_KEY_BIT, 2), key(0x42, 1)}), jni.waitForCalls(3));
+    EXPECT_EQ((std::vector<FakeCall>{key(0x41, 1), key(200, 2), key(0x42, 1)}), jni.waitForCalls(3));
 
     jni.clearCalls();
     Java_com_trov_jpos_TrovKeylockService_enableKeylock(jni.env(), jni.object(keylock), JNI_TRUE);
@@ -75,6 +76,21 @@ TEST_F(EventPipeline, KeylockTurnAndKeysTravelTheWholeRoad)
                                      FakeCall{"keylockStatusUpdateEvent", {1}, {}}}),
               jni.waitForCalls(2))
         << "the answer to the position request, then the turn";
+}
+
+TEST_F(EventPipeline, TcoReplyCutByAnotherFrameAnswersNoQuery)
+{
+    openAll();
+    trovsim_set_silent(0, 1);  // the replies below are the only ones
+    const int sent = trovsim_received(0, nullptr, 0);
+    int value = -1;
+    std::thread query([&value] { value = iReadTco(1); });
+    EXPECT_EQ(sent + 6, trovsim_wait_received(0, sent + 6, 5000)) << "the query went out";
+    // Digit '1' of a reply, cut by a keylock frame; then a lone end marker; then a whole reply.
+    const unsigned char input[] = {0x86, '1', 0x84, '5', 0x94, 0x96, 0x96, 0x86, '2', 0x96};
+    trovsim_send_raw(0, input, sizeof input);
+    query.join();
+    EXPECT_EQ(2, value) << "only the whole reply answers";
 }
 
 TEST_F(EventPipeline, ShortOutageIsReportedBothWaysEmptiesTheTracksAndAsksForTheKeylockAgain)

@@ -179,7 +179,7 @@ FakeJni::FakeJni()
         call.method = method.substr(0, method.find(' '));
         const std::string signature = method.substr(method.find(' ') + 1);
         for (size_t i = 1; signature[i] != ')'; ++i) {
-            if (signature[i] == 'I') {
+            if (signature[i] == 'I' || signature[i] == 'Z') {  // a jboolean argument travels as an int
                 call.ints.push_back(va_arg(args, jint));
             } else if (signature[i] == '[') {
                 ++i;

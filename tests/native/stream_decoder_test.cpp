@@ -74,10 +74,60 @@ TEST_F(StreamDecoder, SwipeDeliversThreeTerminatedTracksOnlyWhileEnabled)
     feed(swipeBytes);
     const auto expected = swipe({0x41, 0x42, 0}, {0x31, 0}, {0});
     EXPECT_EQ(std::vector<FakeCall>{expected}, jni.calls());
+    EXPECT_EQ(0, JposData.ucTrack1Len) << "the delivered tracks are emptied";
+}
 
-    // The buffers are not emptied by the event: an end marker alone delivers the same tracks again.
-    feed({0x93});
-    EXPECT_EQ((std::vector<FakeCall>{expected, expected}), jni.calls());
+// Stand-ins in a byte table for the MSR being enabled or disabled between two bytes.
+constexpr int ENABLE_MSR = -1;
+constexpr int DISABLE_MSR = -2;
+
+TEST_F(StreamDecoder, OnlyASwipeWhoseFramesAllCameWholeWhileEnabledIsDelivered)
+{
+    const auto card = swipe({'A', 0}, {'1', 0}, {0});
+    const auto turn = keylockEvent(3);
+    struct Case {
+        const char *what;
+        std::vector<int> bytes;  // the MSR starts disabled, the keylock enabled
+        std::vector<FakeCall> expected;
+    };
+    const Case cases[] = {
+        {"a whole swipe", {ENABLE_MSR, 0x81, 'A', 0x91, 0x82, '1', 0x92, 0x83, 0x93}, {card}},
+        {"begun while disabled, ended after enabling",
+         {0x81, 'A', 0x91, 0x82, '1', 0x92, 0x83, ENABLE_MSR, 0x93}, {}},
+        {"enabled after its first marker", {0x81, ENABLE_MSR, 'A', 0x91, 0x82, '1', 0x92, 0x83, 0x93}, {}},
+        {"disabled for a track byte", {ENABLE_MSR, 0x81, 'A', 0x91, 0x82, DISABLE_MSR, '1', ENABLE_MSR, 0x92, 0x83, 0x93}, {}},
+        {"a lone end marker after a delivered swipe",
+         {ENABLE_MSR, 0x81, 'A', 0x91, 0x82, '1', 0x92, 0x83, 0x93, 0x93}, {card}},
+        {"a lone end marker", {ENABLE_MSR, 0x93}, {}},
+        {"track 1 missing", {ENABLE_MSR, 0x82, '1', 0x92, 0x83, 0x93}, {}},
+        {"track 2 end lost", {ENABLE_MSR, 0x81, 'A', 0x91, 0x82, '1', 0x83, 0x93}, {}},
+        {"a keylock frame cutting into track 1", {ENABLE_MSR, 0x81, 'A', 0x84, '2', 0x94, 0x93}, {turn}},
+        {"a keylock frame cutting into track 3",
+         {ENABLE_MSR, 0x81, 'A', 0x91, 0x82, '1', 0x92, 0x83, 0x84, '2', 0x94, 0x93}, {turn}},
+        {"a keylock turn between two tracks",
+         {ENABLE_MSR, 0x81, 'A', 0x91, 0x84, '2', 0x94, 0x82, '1', 0x92, 0x83, 0x93}, {turn, card}},
+        {"a break in the stream", {ENABLE_MSR, 0x81, 'A', 0x91, 0x82, '1', 0x00, 0x92, 0x83, 0x93}, {}},
+        {"a swipe after a cut-off one", {ENABLE_MSR, 0x81, 'B', 0x91, 0x81, 'A', 0x91, 0x82, '1', 0x92, 0x83, 0x93},
+         {card}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        pending = FRESH_DECODER;
+        feed({0x00});
+        JposData.bMsrEnabled = 0;
+        JposData.bKeylockEnabled = 1;
+        jni.clearCalls();
+        for (int b : c.bytes) {
+            if (b < 0) {
+                JposData.bMsrEnabled = b == ENABLE_MSR ? 1 : 0;
+            } else {
+                feed({b});
+            }
+        }
+        EXPECT_EQ(c.expected, jni.calls());
+        EXPECT_EQ(0, JposData.ucTrack1Len + JposData.ucTrack2Len + JposData.ucTrack3Len)
+            << "the swipe's end marker empties the tracks";
+    }
 }
 
 TEST_F(StreamDecoder, TrackWrapsAfter256BytesAndA255ByteTrackArrivesWhole)
@@ -87,7 +137,7 @@ TEST_F(StreamDecoder, TrackWrapsAfter256BytesAndA255ByteTrackArrivesWhole)
     for (int i = 0; i < 255; ++i) {
         feed({0x30 + i % 10});
     }
-    feed({0x91, 0x93});
+    feed({0x91, 0x82, 0x92, 0x83, 0x93});
     const auto calls = jni.calls();
     ASSERT_EQ(1u, calls.size());
     ASSERT_EQ(256u, calls[0].arrays[0].size());
@@ -159,10 +209,31 @@ TEST_F(StreamDecoder, KeysWithReleaseAndExtendedPrefixes)
     EXPECT_EQ(0x1000048, JposData.iKeyData);
     feed({0xE0, 0xFE, 0xC8});
     feed({0xC8});
-    EXPECT_EQ((std::vector<FakeCall>{key(0x1C, 2), key(0x1C, 1), key(0x48 | EXTENDED_KEY_BIT, 1),
-                                     key(200 | EXTENDED_KEY_BIT, 2), key(200, 1)}),
+    EXPECT_EQ((std::vector<FakeCall>{key(0x1C, 2), key(0x1C, 1), key(0x48, 1), key(200, 2), key(200, 1)}),
               jni.calls())
-        << "key codes are never negative, an extended key carries its mark, and the mark lasts one key";
+        << "key codes are the key byte alone, never negative";
+}
+
+TEST_F(StreamDecoder, OurKeyboardClassHearsTheExtendedMarkThroughItsOwnListener)
+{
+    // A class with keyboardDataEvent(int, int, boolean) beside the two-argument form gets that one.
+    FakeClass ours = FakeJni::keyboardClass();
+    ours.methods.insert("keyboardDataEvent (IIZ)I");
+    FakeObject ourKeyboard{&ours};
+    ASSERT_EQ(0, createJNIParKB(jni.env(), jni.object(ourKeyboard)));
+    EXPECT_FALSE(jni.exceptionPending()) << "the lookup of the optional listener leaves nothing pending";
+    JposData.bKeyboardEnabled = 1;
+    feed({0xE0, 0x48, 0xE0, 0xFE, 0xC8, 0xC8});
+    const auto extended = [](int code, int type, int mark) {
+        return FakeCall{"keyboardDataEvent", {code, type, mark}, {}};
+    };
+    EXPECT_EQ((std::vector<FakeCall>{extended(0x48, 1, 1), extended(200, 2, 1), extended(200, 1, 0)}), jni.calls());
+
+    // A class shaped like the Java service classes registered after it gets the two-argument form again.
+    jni.clearCalls();
+    ASSERT_EQ(0, createJNIParKB(jni.env(), jni.object(keyboard)));
+    feed({0xE0, 0x48});
+    EXPECT_EQ(std::vector<FakeCall>{key(0x48, 1)}, jni.calls());
 }
 
 TEST_F(StreamDecoder, ReleasePrefixSurvivesDisablingAndDisabledKeysAreDropped)
@@ -243,7 +314,7 @@ TEST_F(StreamDecoder, AThrowingListenerDoesNotStopLaterEvents)
     feed({0x41, 0x42});
     EXPECT_EQ(2u, jni.calls().size());
     EXPECT_FALSE(jni.exceptionPending()) << "the library clears what the listener threw";
-    EXPECT_EQ(jni.attaches(), jni.detaches()) << "every event attaches and detaches once";
+    EXPECT_EQ(jni.attaches(), jni.detaches()) << "every attach has its detach";
 }
 
 TEST_F(StreamDecoder, NoCallWithoutVmOrArraysOrObject)

@@ -27,9 +27,6 @@ public final class TrovPOSKeyboardService extends TrovInputService {
         NativeLibrary.tryLoad();
     }
 
-    /** The mark the native layer adds to the key code of an extended key. */
-    static final int EXTENDED_KEY_BIT = 0x1000000;
-
     private final CopyOnWriteArrayList<KeyboardDataListener> dataListeners = new CopyOnWriteArrayList<>();
 
     private volatile int eventTypes = TrovConst.KBD_ET_DOWN;
@@ -204,12 +201,21 @@ public final class TrovPOSKeyboardService extends TrovInputService {
     }
 
     /**
-     * Called by the native layer on its event thread for each key press or release: the key byte in
-     * the low 8 bits, with {@link #EXTENDED_KEY_BIT} added for a key behind the extended prefix.
+     * The listener method every keyboard class of the native layer declares: the key byte (0 to 255) and
+     * the event type. The native layer calls it on a class that lacks the three-argument form below;
+     * on this class it calls that one, so this form is here for the lookup at open.
      */
     int keyboardDataEvent(int keyCode, int eventType) {
-        DeviceSession.toEnabled(ServiceKind.KEYBOARD,
-                new KeyboardDataEvent(keyCode & 0xFF, eventType, (keyCode & EXTENDED_KEY_BIT) != 0));
+        return keyboardDataEvent(keyCode, eventType, false);
+    }
+
+    /**
+     * Called by the native layer on its event thread for each key press or release, in place of the
+     * two-argument form, because this class declares it: the key byte (0 to 255), the event type, and
+     * whether the key came behind the extended prefix 0xE0.
+     */
+    int keyboardDataEvent(int keyCode, int eventType, boolean extended) {
+        DeviceSession.toEnabled(ServiceKind.KEYBOARD, new KeyboardDataEvent(keyCode & 0xFF, eventType, extended));
         return 0;
     }
 

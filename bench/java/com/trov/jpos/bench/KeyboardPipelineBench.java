@@ -7,7 +7,9 @@ import com.trov.jpos.TrovException;
 import com.trov.jpos.TrovPOSKeyboardService;
 import com.trov.jpos.sim.SimKeyboard;
 import java.lang.management.ManagementFactory;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
 import java.util.Locale;
 import java.util.concurrent.Semaphore;
 import java.util.concurrent.TimeUnit;
@@ -44,6 +46,10 @@ public final class KeyboardPipelineBench {
         int searchTrials = 8;
         /** Rounds of the primitive measurements (attach/detach, pipe write, hand-off). */
         int rounds = 5_000;
+        /** Latency runs of the key path, each followed by a run of the bare path with the same keys. */
+        int pairs = 1;
+        /** 0 leaves out the throughput trials and the primitives. */
+        int throughput = 1;
 
         static Options parse(String[] args) {
             Options o = new Options();
@@ -61,6 +67,8 @@ public final class KeyboardPipelineBench {
                     case "trialMs" -> o.trialMs = value;
                     case "searchTrials" -> o.searchTrials = value;
                     case "rounds" -> o.rounds = value;
+                    case "pairs" -> o.pairs = value;
+                    case "throughput" -> o.throughput = value;
                     default -> throw new IllegalArgumentException("unknown option " + name);
                 }
             }
@@ -148,26 +156,87 @@ public final class KeyboardPipelineBench {
             keyboard.setDeviceEnabled(true);
             keyboard.setEventTypes(com.trov.jpos.TrovConst.KBD_ET_DOWN_UP);
             keyboard.setDataEventEnabled(true);
-            latency(options, arrivals);
-            throughput(options, arrivals);
+            List<double[]> ratios = new ArrayList<>();
+            for (int pair = 1; pair <= options.pairs; ++pair) {
+                long[] keyPath = latency(options, arrivals);
+                long[] barePath = barePath(options);
+                if (keyPath != null && barePath != null) {
+                    ratios.add(compare(pair, keyPath, barePath));
+                }
+            }
+            summarise(ratios);
+            if (options.throughput != 0) {
+                throughput(options, arrivals);
+            }
         } catch (TrovException e) {
             say("The keyboard service could not be set up: %s", e.getMessage());
             System.exit(2);
         } finally {
             keyboard.close();
         }
-        primitives(options);
+        if (options.throughput != 0) {
+            primitives(options);
+        }
+    }
+
+    // ---------------------------------------------------------------------------------------------
+    // The bare path
+
+    /**
+     * The bare path with the latency run's keys, gap and warm-up: a byte through a pipe to a thread,
+     * through a second pipe to a second thread, attach, call, detach. Returns the timed rounds' latencies
+     * from the first write to the call entered, or null when it could not be measured.
+     */
+    private static long[] barePath(Options o) {
+        long[] all = new long[o.warmup + o.keys];
+        if (!UpcallProbe.measureBarePath(new UpcallProbe.Sink(), all, o.gapUs)) {
+            say("The bare path could not be measured.");
+            return null;
+        }
+        long[] timed = Arrays.copyOfRange(all, o.warmup, all.length);
+        say("Bare path (pipe -> thread -> pipe -> thread, attach, call, detach), %d us idle before each:", o.gapUs);
+        header();
+        row("first write -> Java method entered", timed);
+        return timed;
+    }
+
+    /** Prints the key path against the bare path of one pair and returns {median ratio, p99 ratio}. */
+    private static double[] compare(int pair, long[] keyPath, long[] barePath) {
+        long[] k = keyPath.clone();
+        long[] b = barePath.clone();
+        Arrays.sort(k);
+        Arrays.sort(b);
+        double[] ratio = {pct(k, 50) / pct(b, 50), pct(k, 99) / pct(b, 99)};
+        say("Pair %d: hand-off -> keyboardDataEvent entered %.1f / %.1f us (median / p99), bare path %.1f / %.1f us:"
+                + " key path / bare path = %.2f at the median, %.2f at p99", pair, pct(k, 50), pct(k, 99), pct(b, 50),
+                pct(b, 99), ratio[0], ratio[1]);
+        return ratio;
+    }
+
+    private static void summarise(List<double[]> ratios) {
+        if (ratios.isEmpty()) {
+            return;
+        }
+        double[] medians = ratios.stream().mapToDouble(r -> r[0]).sorted().toArray();
+        double[] p99s = ratios.stream().mapToDouble(r -> r[1]).sorted().toArray();
+        say("");
+        say("Key path / bare path over %d pairs: median ratio %.2f-%.2f, p99 ratio %.2f-%.2f", ratios.size(),
+                medians[0], medians[medians.length - 1], p99s[0], p99s[p99s.length - 1]);
     }
 
     // ---------------------------------------------------------------------------------------------
     // Latency
 
-    private static void latency(Options o, Arrivals arrivals) throws InterruptedException {
+    /** Runs the latency measurement; returns the timed keys' hand-off to keyboardDataEvent entered, or null. */
+    private static long[] latency(Options o, Arrivals arrivals) throws InterruptedException {
         int total = o.warmup + o.keys;
         say("");
         say("== Latency: %d keys one at a time (after %d warm-up keys), %d us idle before each ==", o.keys,
                 o.warmup, o.gapUs);
-        if (!UpcallProbe.install(TrovPOSKeyboardService.class, "keyboardDataEvent", "(II)I", total)) {
+        // The library calls the three-argument form on this class (it declares one), the two-argument one
+        // on a class without it (and on this class before the three-argument form came).
+        if (!UpcallProbe.install(TrovPOSKeyboardService.class, "keyboardDataEvent", "(IIZ)I", total)
+                && !UpcallProbe.install(TrovPOSKeyboardService.class, "keyboardDataEvent", "(II)I", total)) {
             say("The JNI probe could not be installed; no native-thread figures.");
         }
         arrivals.reset(total);
@@ -239,6 +308,7 @@ public final class KeyboardPipelineBench {
         say("Times from %s:", marked ? "the hand-off (the simulator's send() of the input report)"
                 : "the start of the pressKey call (hand-off not marked: libtrovbench.so not preloaded)");
         header();
+        long[] toEnteredResult = null;
         if (recorded >= total) {
             long[] toRead = new long[n];
             long[] toAttached = new long[n];
@@ -274,10 +344,12 @@ public final class KeyboardPipelineBench {
             row("attached -> keyboardDataEvent entered", attachToCall);
             row("keyboardDataEvent, entry to return", inMethod);
             row("keyboardDataEvent entered -> app. listener", dispatch);
+            toEnteredResult = marked ? toEntered : null;
         } else {
             row("-> application listener (event thread)", toListener);
             say("(the probe recorded %d of %d upcalls; native-thread figures left out)", recorded, total);
         }
+        return toEnteredResult;
     }
 
     // ---------------------------------------------------------------------------------------------

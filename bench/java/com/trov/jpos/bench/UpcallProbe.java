@@ -70,6 +70,27 @@ final class UpcallProbe {
      */
     static native boolean measureAttach(long[] attachNs, long[] detachNs);
 
+    /** The Java end of the bare path: a listener method of the key path's shape that does nothing. */
+    static final class Sink {
+        int keyboardDataEvent(int keyCode, int eventType) {
+            return keyCode;
+        }
+    }
+
+    /**
+     * The bare path, {@code latencyNs.length} times: after {@code gapUs} idle, a byte written into a pipe,
+     * read by a thread that writes it into a second pipe, read by a second thread that attaches to the VM,
+     * calls {@link Sink#keyboardDataEvent(int, int)} and detaches. Each latency is from the first write to
+     * the call entered, the same two moments as the key path's hand-off and {@code keyboardDataEvent}
+     * entered.
+     *
+     * @param sink      the object to call
+     * @param latencyNs receives each latency
+     * @param gapUs     idle time before each byte, in microseconds
+     * @return whether every round went through
+     */
+    static native boolean measureBarePath(Sink sink, long[] latencyNs, int gapUs);
+
     /**
      * Measures a one-byte {@code write()} into a pipe, and the hand-off of one byte through a pipe to a
      * thread blocked in {@code read()} (half a round trip).
