@@ -115,8 +115,11 @@ void vReleaseClaimTable()
     // the next process to open finds their claims. Without the lock (its holder stopped) the table is
     // left; the next first attach clears it. A table made by another account cannot be removed by this
     // one (EPERM): the next process of its maker's account that closes last removes it.
+    // A lock whose set was removed while this process held it (an ipcrm) no longer keeps out a process
+    // that attaches meanwhile: the table is then left, and the next first attach clears it.
     struct shmid_ds state;
-    const bool last = lock >= 0 && shmctl(shmid, IPC_STAT, &state) == 0 && state.shm_nattch == 0;
+    const bool last = bProcessLockStillHeld(CLAIM_TABLE_KEY, lock) && shmctl(shmid, IPC_STAT, &state) == 0 &&
+                      state.shm_nattch == 0;
     if (last) {
         shmctl(shmid, IPC_RMID, nullptr);
     }
@@ -151,7 +154,7 @@ bool bIsClaimed(int index)
     // The claimer has died: look again under the lock, where no live process is half way through a
     // change of that claim, and clear it.
     const int lock = iTakeProcessLock(CLAIM_TABLE_KEY, CLAIM_LOCK_LIMIT_MS);
-    if (lock >= 0 && bClaimerDied(index)) {
+    if (bProcessLockStillHeld(CLAIM_TABLE_KEY, lock) && bClaimerDied(index)) {
         vMarkClaim(index, false);
         vStore(table[index], 0);
     }

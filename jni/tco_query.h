@@ -26,24 +26,24 @@
 // How long a query waits for its reply, counted from its send. The keyboard answers within tens of
 // milliseconds (a reply is a few input reports at the USB polling interval), so 2 s is two orders of
 // magnitude beyond its normal reply time. The four limits together keep a whole query, with its wait for
-// the others, under 5 s (1.4 + 0.5 + 2 + 1 = 4.9 s), the longest a till's call into the services may block.
+// the others, under 5 s (1.8 + 0.3 + 2 + 0.8 = 4.9 s), the longest a till's call into the services may block.
 inline constexpr int TCO_REPLY_LIMIT_MS = 2000;
 
-// How long a query whose reply did not come keeps the keyboard after its limit, so that the late reply is
-// dropped rather than taken by the next query. The keyboard answers a query it has received in tens of
-// milliseconds; a reply that is not there after 2 s comes from a keyboard that is stalled (a USB
-// hiccup, a busy firmware), and one that has not even begun a whole second later is taken for lost: by
-// then the power poller, which looks once a second whether the keyboard still answers, has had its turn
-// to find it gone. Only a frame that begins within the guard is dropped; one that began before the next
-// query's send never answers it anyway.
-inline constexpr int TCO_LATE_REPLY_GUARD_MS = 1000;
+// How long a query whose reply did not come keeps the keyboard after its limit, so that a late reply is
+// dropped rather than taken by the next query. A reply that begins up to 2.8 s after its send is so
+// dropped: a hundred times the keyboard's normal answer time (tens of milliseconds), and a keyboard
+// that is stalled longer than that is in an outage that the power poller reports. A reply that begins
+// later still could answer the next query: a reply carries no index, so nothing else can tell. Only a
+// frame that begins within the guard is dropped here; one that began before the next query's send
+// never answers it anyway.
+inline constexpr int TCO_LATE_REPLY_GUARD_MS = 800;
 
 // How long a query waits for the queries ahead of it, of this process and of others; one that finds no
 // turn within it returns 0 without being sent.
-inline constexpr int TCO_LOCK_LIMIT_MS = 1400;
+inline constexpr int TCO_LOCK_LIMIT_MS = 1800;
 
 // How long a query waits, holding the lock, for the input that arrived before it to reach the pipe.
-inline constexpr int TCO_CATCH_UP_LIMIT_MS = 500;
+inline constexpr int TCO_CATCH_UP_LIMIT_MS = 300;
 
 // The value of one hexadecimal digit; a character that is not one counts as 0.
 int iHexToInt(char digit);

@@ -188,6 +188,56 @@ TEST_F(ProcessDeaths, AChildForkedBeforeItsExecKeepsNoTable)
     EXPECT_EQ("", objectsLeft());
 }
 
+TEST_F(ProcessDeaths, ALastCloseByAnotherAccountLeavesATableThatLocksNobodyOutAndItsMakerRemoves)
+{
+    // The kernel lets only the maker's account (or root) remove the table: the other account's last
+    // close cannot, and the table stays until the maker's account closes last.
+    Signal made;
+    Signal attached;
+    Signal mayClose;
+    const pid_t maker = spawn([&] {
+        Keylock keylock;
+        if (keylock.open() != 0) {
+            return 1;
+        }
+        made.raise();
+        attached.await();
+        const bool sees = keylock.claimed();
+        keylock.close();
+        return sees ? 0 : 2;
+    });
+    ASSERT_TRUE(made.await());
+    const pid_t stranger = spawnAsOtherAccount([&] {
+        Keylock keylock;
+        if (keylock.open() != 0) {
+            return 1;
+        }
+        keylock.claim(true);
+        attached.raise();
+        mayClose.await();
+        keylock.close();
+        return 0;
+    });
+    EXPECT_EQ(0, exitStatus(maker)) << "it saw the other account's claim";
+    mayClose.raise();
+    EXPECT_EQ(0, exitStatus(stranger));
+    EXPECT_TRUE(claimSegmentExists());
+
+    const pid_t next = spawnAsOtherAccount([] {
+        Keylock keylock;
+        const bool free = keylock.open() == 0 && !keylock.claimed();
+        keylock.claim(true);
+        const bool claims = keylock.claimed();
+        keylock.close();
+        return free && claims ? 0 : 1;
+    });
+    EXPECT_EQ(0, exitStatus(next)) << "the other account uses the table it left, with no stale claim";
+    Keylock makersAccount;
+    ASSERT_EQ(0, makersAccount.open());
+    makersAccount.close();
+    EXPECT_EQ("", objectsLeft());
+}
+
 TEST_F(ProcessDeaths, AWaiterWhoseLimitRanOutMakesNoSet)
 {
     constexpr int LIMIT_MS = 200;
