@@ -340,15 +340,18 @@ void vTcoReplyComplete()
 void vClearTcoLeftovers()
 {
     // A query of a process that was killed leaves its set and its queue; a query running now (of any
-    // process, this one included) holds the lock, and its end removes both.
+    // process, this one included) holds the lock, and its end removes both. The queue goes when the
+    // last message sent to it came from a process that has ended: a queue nobody has sent to yet may be
+    // the one a process of a build that takes no lock waits on, and stays.
     const int lock = iTakeProcessLock(TCO_QUEUE_KEY, 0);
     if (lock < 0) {
         return;
     }
     const int queue = msgget(TCO_QUEUE_KEY, 0);
-    if (queue >= 0) {
-        bOtherHolderSeen(queue);
-        vRemoveQueueIfEmpty(queue);
+    struct msqid_ds state;
+    if (queue >= 0 && !bOtherHolderSeen(queue) && msgctl(queue, IPC_STAT, &state) == 0 && state.msg_qnum == 0 &&
+        (state.msg_lspid == getpid() || bProcessEnded(state.msg_lspid))) {
+        msgctl(queue, IPC_RMID, nullptr);
     }
     vGiveBackProcessLock(lock);
 }
