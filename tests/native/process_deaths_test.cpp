@@ -6,6 +6,10 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <fstream>
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/sem.h>
@@ -235,6 +239,63 @@ TEST_F(ProcessDeaths, ALastCloseByAnotherAccountLeavesATableThatLocksNobodyOutAn
     Keylock makersAccount;
     ASSERT_EQ(0, makersAccount.open());
     makersAccount.close();
+    EXPECT_EQ("", objectsLeft());
+}
+
+TEST_F(ProcessDeaths, WithTheGroupPosOnlyItsMembersShareTheObjects)
+{
+    // A machine with the group: this process sees a group file that has it (its own mount namespace).
+    constexpr gid_t POS = 4242;
+    const pid_t machine = spawn([] {
+        char groups[] = "/tmp/trov-groups-XXXXXX";
+        const int file = mkstemp(groups);
+        std::ifstream system("/etc/group");
+        std::string text((std::istreambuf_iterator<char>(system)), std::istreambuf_iterator<char>());
+        text += "pos:x:4242:\n";
+        if (file < 0 || write(file, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+            unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(groups, "/etc/group", nullptr, MS_BIND, nullptr) != 0) {
+            return 77;
+        }
+        unlink(groups);
+        // The two others start before this process opens, and open once it has made the objects.
+        Signal made;
+        const auto other = [&made](bool isMember) {
+            return spawn([&made, isMember] {
+                const gid_t pos = POS;
+                if (setresgid(OTHER_ACCOUNT, OTHER_ACCOUNT, OTHER_ACCOUNT) != 0 ||
+                    setgroups(isMember ? 1 : 0, &pos) != 0 ||
+                    setresuid(OTHER_ACCOUNT, OTHER_ACCOUNT, OTHER_ACCOUNT) != 0 || !made.await()) {
+                    return 9;
+                }
+                Keylock keylock;
+                const bool opened = keylock.open() == 0;
+                keylock.close();
+                return opened == isMember ? 0 : 1;
+            });
+        };
+        const pid_t outsider = other(false);
+        const pid_t member = other(true);
+        Keyboard maker;
+        trovsim_set_tco(0, 1, "12");
+        if (maker.open() != 0 || maker.readTco(1) != 0x12) {
+            return 1;
+        }
+        struct shmid_ds table;
+        const bool given = shmctl(shmget(CLAIM_TABLE_KEY, 0, 0), IPC_STAT, &table) == 0 &&
+                           table.shm_perm.gid == POS && (table.shm_perm.mode & 0777) == 0660;
+        made.raise();
+        made.raise();
+        const bool outsiderRefused = exitStatus(outsider) == 0;
+        const bool memberServed = exitStatus(member) == 0;
+        maker.close();
+        return given ? (outsiderRefused ? (memberServed ? 0 : 4) : 3) : 2;
+    });
+    const int status = exitStatus(machine);
+    if (status == 77) {
+        GTEST_SKIP() << "no mount namespace for a group file of our own";
+    }
+    EXPECT_EQ(0, status) << "2: the table is not the group's with 0660, 3: an outsider opened, 4: a member could not";
     EXPECT_EQ("", objectsLeft());
 }
 
