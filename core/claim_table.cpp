@@ -71,7 +71,7 @@ int iCreateSharedMemory()
             // A child forked before its exec would otherwise inherit the attachment and count as a
             // user of the table (fork copies the mapping and raises shm_nattch; seen on Linux 6.18): a last
             // close meanwhile would keep a table that nobody holds once the child has exec'd.
-            // ProcessBoundaries' fork test checks it.
+            // ProcessDeaths.AChildForkedBeforeItsExecKeepsNoTable checks it.
             madvise(table, CLAIM_TABLE_SIZE, MADV_DONTFORK);
             struct shmid_ds state;
             const bool first = shmctl(shmid, IPC_STAT, &state) == 0 && state.shm_nattch == 1;
