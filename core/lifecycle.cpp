@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "core/claim_table.h"
+#include "core/ipc_access.h"
 #include "core/shared_access.h"
 #include "core/stop_signal.h"
 #include "core/trovjpos.h"
@@ -13,6 +14,7 @@
 #include "input/power_status.h"
 #include "input/reader_thread.h"
 #include "jni/registration.h"
+#include "jni/tco_query.h"
 
 pthread_mutex_t LifecycleLock = PTHREAD_MUTEX_INITIALIZER;
 
@@ -68,6 +70,7 @@ void vShutDownDevice()
     vReleaseRegisteredObjects();
     vStore(jvm, nullptr);
     vReleaseClaimTable();
+    vClearTcoLeftovers();
     vCloseStopSignal();
 }
 
@@ -147,10 +150,12 @@ int iOpenDeviceIfClosed(JNIEnv *env)
     }
     vStore(jvm, vm);
 
+    vLearnIpcGroup();
     if (!iCreateSharedMemory()) {
         vShutDownDevice();
         return JPOS_E_NOSERVICE;
     }
+    vClearTcoLeftovers();
     return 0;
 }
 

@@ -32,8 +32,11 @@ final class ChildJvm {
         return runWith(mainClass, List.of(), jars);
     }
 
-    /** As {@link #run(String, String...)}, with arguments for the main class. */
-    static String runWith(String mainClass, List<String> arguments, String... jars) throws Exception {
+    /**
+     * Starts the child as {@link #runWith} runs it, its output (standard output and error together) going to
+     * the given file, and returns it running.
+     */
+    static Process start(String mainClass, List<String> arguments, Path output, String... jars) throws Exception {
         String build = System.getProperty("trov.test.build");
         String launcher = System.getProperty("trov.test.launcher", "");
         List<String> command = new ArrayList<>();
@@ -56,10 +59,15 @@ final class ChildJvm {
             builder.environment().put("TROV_GUEST_ENV", "LD_PRELOAD=" + preload);
             builder.environment().remove("LD_PRELOAD");
         }
+        return builder.redirectOutput(output.toFile()).start();
+    }
+
+    /** As {@link #run(String, String...)}, with arguments for the main class. */
+    static String runWith(String mainClass, List<String> arguments, String... jars) throws Exception {
         // The output goes to a file, so that a child that never ends cannot block the test on its pipe.
         Path output = Files.createTempFile("child-jvm", ".log");
         try {
-            Process child = builder.redirectOutput(output.toFile()).start();
+            Process child = start(mainClass, arguments, output, jars);
             boolean ended = child.waitFor(120, TimeUnit.SECONDS);
             if (!ended) {
                 child.destroyForcibly().waitFor(10, TimeUnit.SECONDS);
