@@ -52,7 +52,7 @@ case "$line" in
     steps="x86_64-scenarios i386-scenarios" ;;
   6.12) pinned=6.12.118+deb12-amd64 pattern='6\.12\.[0-9]+\+deb12-amd64' arch=amd64 work=$hil/6.12
     steps="x86_64-scenarios i386-scenarios" ;;
-  686-pae) pinned=6.1.0-57-686-pae pattern='6\.1\.0-[0-9]+-686-pae' arch=i386 work=$hil/686-pae
+  686-pae) pinned=6.1.0-50-686-pae pattern='6\.1\.0-[0-9]+-686-pae' arch=i386 work=$hil/686-pae
     steps="i386-ctest i386-valgrind i386-scenarios" build= ;;
   *) fail_setup "--kernel: '$line' is none of 6.1, 6.12, 686-pae" ;;
 esac
@@ -70,7 +70,7 @@ started=$(date +%s)
 modules=(configfs dummy_hcd libcomposite usb_f_hid usbhid hid_generic virtio_pci 9pnet_virtio 9p overlay)
 
 # -- tools and inputs ------------------------------------------------------------------------------
-for tool in "$qemu" depmod modprobe dpkg-deb apt-get xz cmake javac; do
+for tool in "$qemu" depmod modprobe dpkg-deb apt-get xz zstd cmake javac; do
   command -v "$tool" >/dev/null || fail_setup "'$tool' is missing (tools/install-deps.sh tests installs it)"
 done
 # The guest's root: the host's own on amd64; on 686-pae a 32-bit Debian userland (below), since the
@@ -122,9 +122,10 @@ mkdir -p "$work" || fail_setup "cannot make $work"
 
 # -- the 32-bit userland: debootstrap's first stage fetches and unpacks Debian's essential packages
 # with the dependencies of those named here; the rest are unpacked without their maintainer scripts
-# (which would need a 32-bit kernel to run), then the few things those scripts make are made by hand.
+# (which would need a 32-bit kernel to run), then the few things those scripts make that the guest
+# uses are made by hand: the users and groups, awk (an alternative), the linker's cache.
 # Made once; made again when the list changes.
-i386_packages=(busybox-static openjdk-17-jre-headless cmake binutils valgrind python3 junit5)
+i386_packages=(busybox-static mawk openjdk-17-jre-headless cmake binutils valgrind python3 junit5)
 if [ -n "$userland" ] && [ "$(cat "$userland.stamp" 2>/dev/null)" != "bookworm ${i386_packages[*]}" ]; then
   echo "real-driver tier ($line): making the 32-bit userland in ${userland#"$root"/}"
   # The host's own Debian mirror, as its apt sources name it.
@@ -143,6 +144,7 @@ if [ -n "$userland" ] && [ "$(cat "$userland.stamp" 2>/dev/null)" != "bookworm $
     && mkdir "$userland/proc" \
     && cp "$userland"/usr/share/base-passwd/passwd.master "$userland/etc/passwd" \
     && cp "$userland"/usr/share/base-passwd/group.master "$userland/etc/group" \
+    && ln -sf mawk "$userland/usr/bin/awk" \
     && ldconfig -r "$userland" || fail_setup "cannot finish the 32-bit userland"
   echo "bookworm ${i386_packages[*]}" >"$userland.stamp"
 fi
@@ -189,12 +191,21 @@ if [ ! -f "$kernel_dir/boot/vmlinuz-$kv" ]; then
   rm -f "$deb"
   depmod -b "$kernel_dir" "$kv" || { rm -rf "$kernel_dir"; fail_setup "depmod failed"; }
 fi
-# The uncompressed kernel boots directly (PVH), skipping the decompressor, which is slow under TCG.
+# The uncompressed kernel boots directly (PVH), skipping the decompressor, which is slow under TCG. The
+# boot protocol's header says where the compressed kernel lies (setup sectors at 0x1f1, payload offset
+# and length at 0x248 and 0x24c); its last 4 bytes are the uncompressed size. Debian's 6.1 kernels are
+# compressed with xz, its 6.12 kernels with zstd.
 vmlinux=$hil/kernel/vmlinux-$kv
 if [ ! -s "$vmlinux" ]; then
-  offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$kernel_dir/boot/vmlinuz-$kv" | head -n1 | cut -d: -f1)
-  [ -n "$offset" ] || fail_setup "no xz payload in vmlinuz-$kv"
-  tail -c +$((offset + 1)) "$kernel_dir/boot/vmlinuz-$kv" | xz -dc --single-stream >"$vmlinux.part" 2>/dev/null
+  vmlinuz=$kernel_dir/boot/vmlinuz-$kv
+  field() { od -An -tu"$2" -j"$1" -N"$2" "$vmlinuz" | tr -d ' '; }
+  start=$(( ($(field 0x1f1 1) + 1) * 512 + $(field 0x248 4) ))
+  payload() { tail -c +$((start + 1)) "$vmlinuz" | head -c $(($(field 0x24c 4) - 4)); }
+  case $(payload | head -c 4 | od -An -tx1 | tr -d ' ') in
+    fd377a58) payload | xz -dc --single-stream ;;
+    28b52ffd) payload | zstd -dcq ;;
+    *) fail_setup "vmlinuz-$kv is compressed neither with xz nor with zstd" ;;
+  esac >"$vmlinux.part" 2>/dev/null
   [ -s "$vmlinux.part" ] && mv "$vmlinux.part" "$vmlinux" || fail_setup "cannot unpack vmlinuz-$kv"
 fi
 
