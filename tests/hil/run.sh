@@ -268,7 +268,7 @@ case "$accel" in
   kvm) accel_options=(-accel kvm -cpu host) ;;
   # Both virtual CPUs on one host thread: with a thread per CPU, qemu 7.2 now and then went on running
   # code another CPU had rewritten (the JVM rewrites the entry of compiled code it retires), and the
-  # 32-bit JVM stalled at a safepoint or crashed; on one thread it never did (README, "The VM").
+  # 32-bit JVM stalled at a safepoint or crashed; on one thread it never did (doc/testing.md, "The VM").
   tcg) accel_options=(-accel tcg,thread=single -cpu max) ;;
   *) fail_setup "HIL_ACCEL: $accel is neither tcg nor kvm" ;;
 esac
