@@ -11,7 +11,8 @@ demo_packages=(cmake make g++ openjdk-17-jdk-headless libgtest-dev junit5)
 # The simulated keyboard's window needs the JRE with the X11 toolkit; its test runs under Xvfb.
 panel_packages=("${demo_packages[@]}" openjdk-17-jre)
 test_packages=("${demo_packages[@]}" clang g++-multilib libgtest-dev:i386 openjdk-17-jre-headless:i386
-               libc6-dbg:i386 qemu-user valgrind qemu-system-x86 busybox-static kmod xz-utils openjdk-17-jre xvfb)
+               libc6-dbg:i386 qemu-user valgrind qemu-system-x86 busybox-static kmod xz-utils openjdk-17-jre xvfb
+               zstd debootstrap)
 # The Debian packages: cpack's DEB generator runs dpkg-shlibdeps and file; dpkg-shlibdeps names the
 # i386 package's dependencies after the :i386 libraries installed; the tests check them with lintian.
 deb_packages=("${demo_packages[@]}" g++-multilib libgtest-dev:i386 libstdc++6:i386 dpkg-dev file)

@@ -3,7 +3,8 @@
 # Every test tier: native tests (GoogleTest) against the simulated keyboard, end-to-end tests in a real
 # JVM with -Xcheck:jni, for x86_64 with g++ and clang, and an AddressSanitizer+UBSan build. A
 # ThreadSanitizer build checks the hand-offs between the library's threads. The 32-bit x86 target is
-# built here and tested natively in the VM, which also runs both targets against the real Linux driver.
+# built here and tested natively in a VM with Debian's 32-bit kernel; VMs with three kernels run both
+# targets against the real Linux driver.
 # Warnings are errors throughout.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,7 +30,7 @@ tier gcc-x86_64 -DCMAKE_BUILD_TYPE=RelWithDebInfo
 tier clang-x86_64 -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 tier asan-x86_64 -DCMAKE_BUILD_TYPE=Debug -DTROV_SANITIZE=address,undefined
 tier tsan-x86_64 -DCMAKE_BUILD_TYPE=Debug -DTROV_SANITIZE=thread -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-# Built here; its tests run in the VM, where the kernel runs 32-bit programs natively.
+# Built here; its tests run in the VM with the 32-bit kernel.
 built gcc-i386 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i386-linux.cmake"
 
 # The Debian packages of the g++ x86_64 and i386 builds above: contents, dependencies, lintian, the
@@ -66,8 +67,18 @@ reliability() {
 reliability
 # ---- end of reliability
 
-# One VM boot (tests/hil/run.sh): the i386 tests natively, then the JVM scenarios against the real Linux
-# usbhid/hiddev driver with the g++ x86_64 build and with the i386 build.
-echo "=== VM: i386 natively, and the real driver with x86_64 and i386"
-"$root/tests/hil/run.sh" "$root/build/gcc-x86_64" "$root/build/gcc-i386"
+# The VM (tests/hil/run.sh): the real Linux usbhid/hiddev driver on three of Debian 12's kernels. On
+# 6.1 and 6.12 (amd64) the JVM scenarios with the g++ x86_64 build and with the i386 build; on the 32-bit
+# 686-pae kernel the i386 tests natively (its ctest, valgrind) and its scenarios. Two VMs at once, each
+# on one host thread: the 32-bit one in the background while 6.1 and then 6.12 run.
+echo "=== VM: the real driver on Debian's 6.1, 6.12 and 32-bit 686-pae kernels"
+vm32_log=$root/build/hil-686-pae.log
+"$root/tests/hil/run.sh" --kernel 686-pae "$root/build/gcc-x86_64" "$root/build/gcc-i386" >"$vm32_log" 2>&1 &
+vm32=$!
+vm_failed=0
+"$root/tests/hil/run.sh" --kernel 6.1 "$root/build/gcc-x86_64" "$root/build/gcc-i386" || vm_failed=1
+"$root/tests/hil/run.sh" --kernel 6.12 "$root/build/gcc-x86_64" "$root/build/gcc-i386" || vm_failed=1
+wait "$vm32" || vm_failed=1
+cat "$vm32_log"
+[ $vm_failed = 0 ]
 echo "=== all tiers passed"
