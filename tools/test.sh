@@ -26,6 +26,13 @@ tier() {
 }
 
 mkdir -p "$root/build"
+# The VMs' kernels and the 32-bit userland are downloads and unpacking, not computation: fetched in the
+# background while the host tiers build and test, waited for before the VMs boot. A failure here is
+# only reported: the VM runs below prepare again what is missing and fail with the cause.
+prepare_log=$root/build/hil-prepare.log
+( for line in 686-pae 6.1 6.12; do HIL_PREPARE_ONLY=1 "$root/tests/hil/run.sh" --kernel "$line" || exit 1; done ) \
+  >"$prepare_log" 2>&1 &
+prepare=$!
 tier gcc-x86_64 -DCMAKE_BUILD_TYPE=RelWithDebInfo
 tier clang-x86_64 -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 tier asan-x86_64 -DCMAKE_BUILD_TYPE=Debug -DTROV_SANITIZE=address,undefined
@@ -72,6 +79,7 @@ reliability
 # 686-pae kernel the i386 tests natively (its ctest, valgrind) and its scenarios. Two VMs at once, each
 # on one host thread: the 32-bit one in the background while 6.1 and then 6.12 run.
 echo "=== VM: the real driver on Debian's 6.1, 6.12 and 32-bit 686-pae kernels"
+wait "$prepare" || { echo "preparing the VMs failed in the background (they try again now):"; tail -n 20 "$prepare_log"; }
 vm32_log=$root/build/hil-686-pae.log
 "$root/tests/hil/run.sh" --kernel 686-pae "$root/build/gcc-x86_64" "$root/build/gcc-i386" >"$vm32_log" 2>&1 &
 vm32=$!

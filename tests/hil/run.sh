@@ -26,7 +26,9 @@
 # for the whole VM run, default 3000); HIL_KERNEL (a Debian kernel version of the chosen line, such as
 # 6.1.0-57-amd64; default the pinned one, or the newest of the line in the mirror when the pinned one has
 # left it); HIL_ACCEL (tcg, the default: software emulation; or kvm, for a host whose KVM runs this
-# kernel; the nested KVM of the machines CI runs on fails on the kernel's first cmpxchg16b).
+# kernel; the nested KVM of the machines CI runs on fails on the kernel's first cmpxchg16b);
+# HIL_PREPARE_ONLY=1 (only fetch and unpack what the kernel's VM needs, the kernel and on 686-pae the
+# 32-bit userland, and stop: no build tree needed; the test command does it while the host tiers run).
 # Everything it makes goes to build/hil/ (6.1) and build/hil/6.12/, build/hil/686-pae/; the kernel
 # packages are fetched once into build/hil/kernel, the 32-bit userland once into build/hil/i386-root.
 set -uo pipefail
@@ -100,6 +102,8 @@ if [ -n "$bench" ]; then
   build= build32=
   java32=$(sed -n 's/^TROV_TARGET_JAVA:FILEPATH=//p' "$bench/CMakeCache.txt")
   [ -x "$java32" ] || fail_setup "$bench is no i386 tree (no TROV_TARGET_JAVA)"
+elif [ -n "${HIL_PREPARE_ONLY:-}" ]; then
+  build= build32=
 elif [ -n "$build" ]; then
   [ -d "$build" ] && build=$(cd "$build" && pwd)
   visible "$build"
@@ -107,7 +111,7 @@ elif [ -n "$build" ]; then
     [ -f "$build/$f" ] || fail_setup "$build/$f is missing: build the x86_64 tree first"
   done
 fi
-[ "$arch" = i386 ] && [ -z "$build32" ] && fail_setup "the 686-pae kernel runs the i386 build: name BUILD_I386"
+[ "$arch" = i386 ] && [ -z "$build32" ] && [ -z "${HIL_PREPARE_ONLY:-}" ] && fail_setup "the 686-pae kernel runs the i386 build: name BUILD_I386"
 if [ -n "$build32" ]; then
   [ -d "$build32" ] && build32=$(cd "$build32" && pwd)
   visible "$build32"
@@ -149,7 +153,7 @@ if [ -n "$userland" ] && [ "$(cat "$userland.stamp" 2>/dev/null)" != "bookworm $
   echo "bookworm ${i386_packages[*]}" >"$userland.stamp"
 fi
 if [ -n "$userland" ]; then
-  [ -x "$userland$java32" ] || fail_setup "the 32-bit userland has no $java32"
+  [ -n "${HIL_PREPARE_ONLY:-}" ] || [ -x "$userland$java32" ] || fail_setup "the 32-bit userland has no $java32"
   guest_busybox=$userland/bin/busybox
   # The mount points of the repository's share, which the read-only root cannot make at boot.
   mkdir -p "$userland$root" || fail_setup "cannot make $userland$root"
@@ -207,6 +211,10 @@ if [ ! -s "$vmlinux" ]; then
     *) fail_setup "vmlinuz-$kv is compressed neither with xz nor with zstd" ;;
   esac >"$vmlinux.part" 2>/dev/null
   [ -s "$vmlinux.part" ] && mv "$vmlinux.part" "$vmlinux" || fail_setup "cannot unpack vmlinuz-$kv"
+fi
+if [ -n "${HIL_PREPARE_ONLY:-}" ]; then
+  echo "real-driver tier ($line): kernel $kv${userland:+ and the 32-bit userland} ready"
+  exit 0
 fi
 
 # -- the firmware (for the guest's architecture) and the initramfs ------------------------------------
