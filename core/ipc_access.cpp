@@ -49,35 +49,38 @@ int iIpcMode()
     return tLoad(iGroupId) >= 0 ? GROUP_MODE : OPEN_MODE;
 }
 
-void vConformSegment(int id)
+namespace {
+
+// Gives the object to the group with mode 0660 when it should be and this process may; `control` is
+// the object kind's IPC_STAT / IPC_SET call and `perm` picks the permission record out of its state.
+template <typename State, typename Control, typename Perm>
+void vConform(Control control, Perm perm)
 {
     const int group = tLoad(iGroupId);
-    struct shmid_ds state;
-    if (group >= 0 && shmctl(id, IPC_STAT, &state) == 0 && bNeedsConforming(state.shm_perm, group)) {
-        state.shm_perm.gid = static_cast<gid_t>(group);
-        state.shm_perm.mode = GROUP_MODE;
-        shmctl(id, IPC_SET, &state);
+    State state;
+    if (group >= 0 && control(IPC_STAT, &state) == 0 && bNeedsConforming(perm(state), group)) {
+        perm(state).gid = static_cast<gid_t>(group);
+        perm(state).mode = GROUP_MODE;
+        control(IPC_SET, &state);
     }
+}
+
+}  // namespace
+
+void vConformSegment(int id)
+{
+    vConform<struct shmid_ds>([id](int command, struct shmid_ds *state) { return shmctl(id, command, state); },
+                              [](struct shmid_ds &state) -> struct ipc_perm & { return state.shm_perm; });
 }
 
 void vConformSemaphores(int id)
 {
-    const int group = tLoad(iGroupId);
-    struct semid_ds state;
-    if (group >= 0 && semctl(id, 0, IPC_STAT, &state) == 0 && bNeedsConforming(state.sem_perm, group)) {
-        state.sem_perm.gid = static_cast<gid_t>(group);
-        state.sem_perm.mode = GROUP_MODE;
-        semctl(id, 0, IPC_SET, &state);
-    }
+    vConform<struct semid_ds>([id](int command, struct semid_ds *state) { return semctl(id, 0, command, state); },
+                              [](struct semid_ds &state) -> struct ipc_perm & { return state.sem_perm; });
 }
 
 void vConformQueue(int id)
 {
-    const int group = tLoad(iGroupId);
-    struct msqid_ds state;
-    if (group >= 0 && msgctl(id, IPC_STAT, &state) == 0 && bNeedsConforming(state.msg_perm, group)) {
-        state.msg_perm.gid = static_cast<gid_t>(group);
-        state.msg_perm.mode = GROUP_MODE;
-        msgctl(id, IPC_SET, &state);
-    }
+    vConform<struct msqid_ds>([id](int command, struct msqid_ds *state) { return msgctl(id, command, state); },
+                              [](struct msqid_ds &state) -> struct ipc_perm & { return state.msg_perm; });
 }
