@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
-#include <fstream>
+#include <cstdio>
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -249,8 +249,14 @@ TEST_F(ProcessDeaths, WithTheGroupPosOnlyItsMembersShareTheObjects)
     const pid_t machine = spawn([] {
         char groups[] = "/tmp/trov-groups-XXXXXX";
         const int file = mkstemp(groups);
-        std::ifstream system("/etc/group");
-        std::string text((std::istreambuf_iterator<char>(system)), std::istreambuf_iterator<char>());
+        std::string text;
+        if (FILE *system = std::fopen("/etc/group", "r")) {
+            char chunk[4096];
+            for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, system)) > 0;) {
+                text.append(chunk, got);
+            }
+            std::fclose(system);
+        }
         text += "pos:x:4242:\n";
         if (file < 0 || write(file, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
             unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
