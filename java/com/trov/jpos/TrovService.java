@@ -815,7 +815,8 @@ public abstract class TrovService implements AutoCloseable {
             return ((OutputCompleteEvent) event).getOutputID() > outputsClearedThrough;
         }
         if (event instanceof ErrorEvent) {
-            return ((ErrorEvent) event).outputId > outputsClearedThrough;
+            int outputId = ((ErrorEvent) event).outputId;
+            return outputId == 0 || outputId > outputsClearedThrough;  // 0: an input error, no output's
         }
         return true;
     }
