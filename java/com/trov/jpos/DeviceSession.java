@@ -221,6 +221,8 @@ final class DeviceSession {
     }
 
     /**
+     * Checks that the device can be used in this opening: the precondition of the calls that need it.
+     *
      * @throws TrovException {@link TrovConst#JPOS_E_OFFLINE} while the opening is off-line
      */
     void requireOnline(ServiceKind kind) throws TrovException {
