@@ -24,10 +24,14 @@ import java.util.concurrent.atomic.AtomicReferenceArray;
  *
  * <p>Power-off. With the keyboard service always open, the library's power-off report (status 2004)
  * always reaches Java, whichever services the application opened. The library reports it while it
- * still holds its own lifecycle lock, just before it shuts every service down; the session then ends:
- * every member is CLOSED at once and gets the 2004 as its last event, and the session lets go of its
- * members and claimers, so that an ended session keeps no object alive. Objects of an ended session never call the library again, so their close() cannot touch a later
- * opening.
+ * still holds its own lifecycle lock, just before it shuts every service down natively. The session
+ * does not end: it goes off-line and keeps its members, their claims and their enabled state; every
+ * member hears the 2004, calls that need the device fail with 108, and no native call is made for it
+ * until a thread of the session, {@code TrovJPOS-outage}, finds the keyboard again. That thread tries
+ * one native open of the keyboard a second; once one succeeds it opens the members' services,
+ * claims what the members held (a claim another process took meanwhile is dropped), enables what
+ * they had enabled, which asks for the key position, and reports 2001 to every member. The last
+ * close during the outage ends the session and wakes the thread, which then ends too.
  *
  * <p>Locks, in nesting order: a service object's lock, then {@link #OPENINGS}, then the library's own
  * lifecycle lock (inside native calls), then a session's monitor, then the event queue's lock. The
@@ -60,10 +64,24 @@ final class DeviceSession {
     /** Set under this session's monitor; once set, the session takes no member and routes no event. */
     private volatile boolean ended;
 
-    /** Set with {@link #ended} when the keyboard's power-off ended the session. */
-    private volatile boolean poweredOff;
+    /**
+     * Set under this session's monitor by the keyboard's power-off, cleared under OPENINGS and the
+     * monitor when the keyboard is back and opened again: while set, nothing native is called for the
+     * session, calls that need the device fail with 108, and no library event is routed.
+     */
+    private volatile boolean offline;
 
-    /** The keyboard's power state as last reported: 2001, 2002, or 2004 once a power-off ended it. */
+    /**
+     * Set when the session reported the keyboard's return itself (2001) after an outage; the library's
+     * own 2001 that may follow the reopen is then no news. Cleared by the next status the library
+     * reports. Guarded by this session's monitor.
+     */
+    private boolean returnReported;
+
+    /** How long the search for the keyboard waits between two native opens during an outage. */
+    private static volatile long searchPeriodMillis = 1000;
+
+    /** The keyboard's power state as last reported: 2001, 2002, or 2004 from a power-off until the return. */
     private volatile int powerState = TrovConst.SUE_POWER_ONLINE;
 
     // Guarded by OPENINGS: the services this session opened natively.
@@ -111,7 +129,7 @@ final class DeviceSession {
             return false;
         }
         try {
-            if (ended || current != this) {
+            if (ended || offline || current != this) {
                 return false;
             }
             if (!nativelyOpen.contains(ServiceKind.KEYLOCK)) {
@@ -172,8 +190,10 @@ final class DeviceSession {
      */
     private void restoreKeylock() {
         keylockChecks--;
-        if (ended || current != this || keylockChecks > 0) {
-            return;  // ended: its native services are closed, and a later opening is not this one's to touch
+        if (ended || offline || current != this || keylockChecks > 0) {
+            // ended: its native services are closed, and a later opening is not this one's to touch;
+            // off-line: nothing is open natively, and the reopen sets the keylock as its objects want it
+            return;
         }
         boolean member;
         boolean enabledMember;
@@ -195,9 +215,21 @@ final class DeviceSession {
         return ended;
     }
 
-    /** Whether the keyboard's power-off ended this opening. */
-    boolean endedByPowerOff() {
-        return poweredOff;
+    /** Whether this opening is off-line: the keyboard's power-off came and the keyboard is not back yet. */
+    boolean offline() {
+        return offline;
+    }
+
+    /**
+     * Checks that the device can be used in this opening: the precondition of the calls that need it.
+     *
+     * @throws TrovException {@link TrovConst#JPOS_E_OFFLINE} while the opening is off-line
+     */
+    void requireOnline(ServiceKind kind) throws TrovException {
+        if (offline) {
+            throw new TrovException(TrovConst.JPOS_E_OFFLINE, "The " + kind.label + " service is off-line: the"
+                    + " keyboard has been away for more than 10 seconds; it is taken up again when it is back");
+        }
     }
 
     /** The keyboard's power state as last reported in this opening. */
@@ -226,7 +258,7 @@ final class DeviceSession {
                     session = start(service);
                     current = session;
                 }
-                if (kind != ServiceKind.KEYBOARD && !session.nativelyOpen.contains(kind)) {
+                if (kind != ServiceKind.KEYBOARD && !session.nativelyOpen.contains(kind) && !session.offline) {
                     int result;
                     try {
                         result = openNatively(kind, service);
@@ -234,14 +266,22 @@ final class DeviceSession {
                         session.endIfUnused();
                         throw e;
                     }
-                    if (result != 0) {
+                    if (result != 0 && !session.offline) {
                         session.endIfUnused();
                         throw openFailure(service, result);
                     }
-                    session.nativelyOpen.add(kind);
+                    if (result == 0 && session.offline) {
+                        // A power-off came before this open, which then opened the device anew for
+                        // this service alone: close it again; the reopen opens it with the rest.
+                        layer.close(kind);
+                    } else if (result == 0) {
+                        session.nativelyOpen.add(kind);
+                    }
                 }
                 synchronized (session) {
                     if (!session.ended) {
+                        // Off-line, also since a power-off during the open above: the reopen opens
+                        // this service natively once the keyboard is back.
                         session.members.get(kind).add(service);
                         return session;
                     }
@@ -357,10 +397,12 @@ final class DeviceSession {
             boolean lastOfKind;
             boolean lastOfAll;
             boolean otherEnabled;
+            boolean online;
             synchronized (session) {
                 if (session.ended) {
                     return;
                 }
+                online = !session.offline;
                 List<TrovService> ofKind = session.members.get(kind);
                 ofKind.remove(service);
                 lastOfKind = ofKind.isEmpty();
@@ -370,18 +412,20 @@ final class DeviceSession {
                     session.ended = true;
                 }
             }
-            // A power-off may end the session from here on. The native calls below then meet a closed
-            // device, which the library ignores, and no later opening can begin while OPENINGS is held.
+            // A power-off may come from here on. The native calls below then meet a closed device, which
+            // the library ignores, and the reopen cannot begin while OPENINGS is held. Off-line already,
+            // nothing is open natively: the session only forgets the object.
             Throwable failure = null;
-            if (wasEnabled && !otherEnabled) {
+            if (online && wasEnabled && !otherEnabled) {
                 failure = attempt(failure, () -> layer.enable(kind, false));
             }
-            if (session.claimers.compareAndSet(kind.ordinal(), service, null)) {
+            if (session.claimers.compareAndSet(kind.ordinal(), service, null) && online) {
                 failure = attempt(failure, () -> layer.claim(kind, false));
             }
             if (lastOfKind && kind != ServiceKind.KEYBOARD) {
-                failure = attempt(failure, () -> layer.close(kind));
-                session.nativelyOpen.remove(kind);
+                if (session.nativelyOpen.remove(kind) && online) {
+                    failure = attempt(failure, () -> layer.close(kind));
+                }
             }
             if (lastOfKind) {
                 DeviceMBean.of(kind).unregister();
@@ -393,13 +437,18 @@ final class DeviceSession {
                 // What the opening holds natively without a member: the keylock a health check under
                 // way opened, which that check, finding the opening ended, leaves alone.
                 for (ServiceKind each : EnumSet.copyOf(session.nativelyOpen)) {
-                    if (each != ServiceKind.KEYBOARD) {
+                    if (each != ServiceKind.KEYBOARD && online) {
                         failure = attempt(failure, () -> layer.close(each));
                     }
                 }
                 session.nativelyOpen.clear();
-                failure = attempt(failure, () -> layer.close(ServiceKind.KEYBOARD));
+                if (online) {
+                    failure = attempt(failure, () -> layer.close(ServiceKind.KEYBOARD));
+                }
                 session.finish();
+                synchronized (session) {
+                    session.notifyAll();  // ends the search for the keyboard of an outage at once
+                }
                 ServiceLog.log(System.Logger.Level.DEBUG, "Closed the POS keyboard device: {0} was its last open object",
                         service);
             }
@@ -450,6 +499,7 @@ final class DeviceSession {
      *
      * @return true when claimed, false when the time ran out before the openings lock was had
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the session has ended;
+     *                       {@link TrovConst#JPOS_E_OFFLINE} while it is off-line;
      *                       {@link TrovConst#JPOS_E_CLAIMED} when another object, of this process or
      *                       another, holds the claim
      */
@@ -460,6 +510,7 @@ final class DeviceSession {
         }
         try {
             session.requireOpen(service);
+            session.requireOnline(kind);
             TrovService holder = session.claimers.get(kind.ordinal());
             if (holder == service) {
                 return true;
@@ -474,6 +525,11 @@ final class DeviceSession {
             }
             layer.claim(kind, true);
             session.claimers.set(kind.ordinal(), service);
+            if (service.enabled && kind.exclusive) {
+                // It stayed enabled through an outage in which another process took its claim: its
+                // input flows again with the claim.
+                layer.enable(kind, true);
+            }
             return true;
         } finally {
             OPENINGS.unlock();
@@ -495,6 +551,14 @@ final class DeviceSession {
                 throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
                         "The " + kind.label + " service is not claimed by this object");
             }
+            if (session.offline) {
+                // Nothing is open natively: the reopen will not claim it again, nor enable it.
+                if (kind.exclusive && wasEnabled) {
+                    service.enabled = false;
+                }
+                session.claimers.set(kind.ordinal(), null);
+                return;
+            }
             if (kind.exclusive && wasEnabled) {
                 setEnabled(service, session, false);
             }
@@ -511,6 +575,7 @@ final class DeviceSession {
      * keylock object.
      *
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the session has ended;
+     *                       {@link TrovConst#JPOS_E_OFFLINE} when enabling while it is off-line;
      *                       {@link TrovConst#JPOS_E_NOTCLAIMED} when enabling an exclusive service
      *                       that {@code service} has not claimed
      */
@@ -518,6 +583,13 @@ final class DeviceSession {
         OPENINGS.lock();
         try {
             session.requireOpen(service);
+            if (session.offline) {
+                if (enable) {
+                    session.requireOnline(service.kind);
+                }
+                service.enabled = false;  // the reopen leaves it disabled; nothing is open natively
+                return;
+            }
             if (enable && service.kind.exclusive && session.claimers.get(service.kind.ordinal()) != service) {
                 throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
                         "The " + service.kind.label + " service must be claimed before it is enabled");
@@ -562,7 +634,7 @@ final class DeviceSession {
             return;  // an event of an opening that is over
         }
         synchronized (session) {
-            if (!session.ended) {
+            if (!session.ended && !session.offline) {
                 EventDispatcher.queue(session.members.get(kind), event, true);
             }
         }
@@ -589,9 +661,9 @@ final class DeviceSession {
 
     /**
      * Hands the keyboard's power state to every open object of every service. On power-off the session
-     * ends first: every member is CLOSED before its listeners hear of it, the 2004 is the last event of
-     * the opening that any member gets, and the session lets go of every object, also when queueing
-     * failed half-way.
+     * goes off-line: every member hears the 2004 and stays open, claimed and enabled as it was, and the
+     * search for the keyboard begins on a thread of the session. Statuses of the library while the
+     * session is off-line belong to the opening it is shutting down and are dropped.
      */
     static void powerState(int status) {
         DeviceSession session = LIVE.get();
@@ -599,6 +671,38 @@ final class DeviceSession {
             return;
         }
         boolean off = status == TrovConst.SUE_POWER_OFF_OFFLINE;
+        List<TrovService> told = new ArrayList<>();
+        synchronized (session) {
+            if (session.ended || session.offline) {
+                return;
+            }
+            boolean repeated = session.returnReported && status == TrovConst.SUE_POWER_ONLINE;
+            session.returnReported = false;
+            if (repeated) {
+                return;  // the session reported this return itself when it opened the keyboard again
+            }
+            session.powerState = status;
+            session.offline = off;
+            for (List<TrovService> ofKind : session.members.values()) {
+                told.addAll(ofKind);
+            }
+            EventDispatcher.queueToAll(session.members.values(), new StatusUpdateEvent(status));
+        }
+        powerStateToStatistics(status);
+        if (off) {
+            ServiceLog.log(System.Logger.Level.WARNING, "The POS keyboard reported power off/offline (2004): it was"
+                    + " unplugged or without power for more than 10 seconds, and the library shut its services"
+                    + " down. The objects stay open, off-line (calls that need the device fail with 108): {0}."
+                    + " Looking for the keyboard once a second, to open, claim and enable them again.", told);
+            Thread search = new Thread(session::searchForKeyboard, "TrovJPOS-outage");
+            search.setDaemon(true);
+            search.start();
+        } else {
+            ServiceLog.log(System.Logger.Level.DEBUG, "The POS keyboard reported power state {0} to {1}", status, told);
+        }
+    }
+
+    private static void powerStateToStatistics(int status) {
         for (ServiceKind kind : ServiceKind.values()) {
             DeviceStatistics statistics = DeviceStatistics.of(kind);
             if (status == TrovConst.SUE_POWER_ONLINE) {
@@ -607,44 +711,119 @@ final class DeviceSession {
                 statistics.deviceOutage();
             }
             DeviceMBean.of(kind).setPowerState(status);
-            if (off) {
-                DeviceMBean.of(kind).unregister();
-            }
         }
-        List<TrovService> told = new ArrayList<>();
-        synchronized (session) {
-            if (session.ended) {
-                return;
+    }
+
+    /**
+     * The search for the keyboard during an outage, on its own daemon thread: one native open a
+     * second until one succeeds or the session ends. Each wait is on this session's monitor, which the
+     * last close notifies, so a close ends the search at once. Logs nothing per try.
+     */
+    private void searchForKeyboard() {
+        try {
+            while (true) {
+                synchronized (this) {
+                    long start = System.nanoTime();
+                    for (long left = searchPeriodMillis; !ended && left > 0;
+                            left = searchPeriodMillis - TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - start)) {
+                        wait(left);
+                    }
+                    if (ended) {
+                        return;
+                    }
+                }
+                if (reopened()) {
+                    return;
+                }
             }
-            session.powerState = status;
-            if (off) {
-                session.poweredOff = true;
-                session.ended = true;
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();  // nobody interrupts it; ends the search
+        }
+    }
+
+    /**
+     * One try of the search: opens the keyboard natively and, when that worked, the members' services,
+     * claims and enables what the members held and reports 2001. True when the search is over: the
+     * keyboard is back, or the session ended meanwhile.
+     */
+    private boolean reopened() {
+        OPENINGS.lock();
+        try {
+            if (ended || !offline || current != this) {
+                return true;
             }
+            nativelyOpen.clear();  // the library's shutdown closed everything
+            int result;
             try {
-                for (List<TrovService> ofKind : session.members.values()) {
+                result = layer.open(ServiceKind.KEYBOARD);
+            } catch (RuntimeException | LinkageError e) {
+                result = TrovConst.JPOS_E_FAILURE;
+            }
+            if (result != 0) {
+                return false;
+            }
+            Map<ServiceKind, List<TrovService>> held = new EnumMap<>(ServiceKind.class);
+            synchronized (this) {
+                members.forEach((kind, ofKind) -> held.put(kind, new ArrayList<>(ofKind)));
+            }
+            List<TrovService> lostClaims = new ArrayList<>();
+            for (ServiceKind kind : ServiceKind.values()) {
+                if (kind != ServiceKind.KEYBOARD && !held.get(kind).isEmpty() && layer.open(kind) == 0) {
+                    nativelyOpen.add(kind);
+                }
+                TrovService holder = claimers.get(kind.ordinal());
+                if (holder == null) {
+                    continue;
+                }
+                if (layer.isClaimed(kind)) {  // another process claimed it during the outage
+                    claimers.compareAndSet(kind.ordinal(), holder, null);
+                    lostClaims.add(holder);
+                } else {
+                    layer.claim(kind, true);
+                }
+            }
+            List<TrovService> told = new ArrayList<>();
+            synchronized (this) {
+                offline = false;
+                powerState = TrovConst.SUE_POWER_ONLINE;
+                returnReported = true;
+                for (List<TrovService> ofKind : members.values()) {
                     told.addAll(ofKind);
                 }
-                EventDispatcher.queueToAll(session.members.values(), new StatusUpdateEvent(status));
-            } finally {
-                if (off) {
-                    for (List<TrovService> ofKind : session.members.values()) {
-                        ofKind.forEach(TrovService::poweredOff);
-                        ofKind.clear();  // an ended session keeps no object alive
-                    }
-                    for (int i = 0; i < session.claimers.length(); ++i) {
-                        session.claimers.set(i, null);
-                    }
+                // Before what the enables bring: the return comes before the key position.
+                StatusUpdateEvent back = new StatusUpdateEvent(TrovConst.SUE_POWER_ONLINE);
+                back.endsOutage = true;
+                EventDispatcher.queueToAll(members.values(), back);
+            }
+            for (ServiceKind kind : ServiceKind.values()) {
+                TrovService holder = claimers.get(kind.ordinal());
+                boolean wanted = kind.exclusive ? holder != null && holder.enabled
+                        : held.get(kind).stream().anyMatch(member -> member.enabled);
+                if (wanted) {
+                    layer.enable(kind, true);
                 }
             }
+            powerStateToStatistics(TrovConst.SUE_POWER_ONLINE);
+            ServiceLog.log(System.Logger.Level.INFO, "The POS keyboard is back after its power-off: opened,"
+                    + " claimed and enabled again for {0}. Claims another process took meanwhile: {1}.",
+                    told, lostClaims.isEmpty() ? "none" : lostClaims);
+            return true;
+        } finally {
+            OPENINGS.unlock();
         }
-        if (off) {
-            LIVE.compareAndSet(session, null);
-            ServiceLog.log(System.Logger.Level.WARNING, "The POS keyboard reported power off/offline (2004): it was"
-                    + " unplugged or without power for more than 10 seconds, and every service was shut down."
-                    + " Closed: {0}. Open the services again once the keyboard is back.", told);
-        } else {
-            ServiceLog.log(System.Logger.Level.DEBUG, "The POS keyboard reported power state {0} to {1}", status, told);
+    }
+
+    /**
+     * Sets the wait between two tries of the search for the keyboard and has a search under way take
+     * it at once; for tests.
+     */
+    static void searchEvery(long millis) {
+        searchPeriodMillis = millis;
+        DeviceSession session = LIVE.get();
+        if (session != null) {
+            synchronized (session) {
+                session.notifyAll();
+            }
         }
     }
 

@@ -6,7 +6,7 @@ import java.util.concurrent.TimeUnit;
 /**
  * {@code waitForKeylockChange(keyPosition, timeout)} of one keylock object, built on the positions
  * the keyboard reports. The keylock service feeds it every position it records
- * ({@link #position(int)}) and ends it at close and at a power-off ({@link #end()}); applications
+ * ({@link #position(int)}) and ends it at close ({@link #end()}); applications
  * wait in {@link #await(int, int)}.
  *
  * <p>"Any change" ({@code keyPosition} 0) means a reported position that differs from the last one

@@ -12,6 +12,12 @@ public final class StatusUpdateEvent extends TrovEvent {
     private final int status;
 
     /**
+     * Whether this is the return of the keyboard after a power-off (2004), which every open object
+     * hears as it heard the 2004, whatever its PowerNotify.
+     */
+    transient boolean endsOutage;
+
+    /**
      * Creates an event.
      *
      * @param status the status code or keylock position

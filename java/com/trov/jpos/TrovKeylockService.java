@@ -104,7 +104,7 @@ public final class TrovKeylockService extends TrovService {
      * the next change. A wait for a position the key is at returns at once. The first position an
      * opening hears (the answer to enabling's request) tells where the key is, not that it moved: it
      * ends no wait for any change. Positions arrive only while the keylock is enabled. Closing the
-     * object, or the keyboard's power-off, ends every wait on it. Any number of threads may wait.
+     * object ends every wait on it; the keyboard's power-off does not, the object stays open. Any number of threads may wait.
      *
      * @param keyPosition the position to wait for, 1 to {@link #getPositionCount()}, or 0 for any change
      * @param timeout     milliseconds; {@link TrovConst#JPOS_FOREVER} (−1) for no limit, 0 to look once
@@ -149,7 +149,7 @@ public final class TrovKeylockService extends TrovService {
         return true;
     }
 
-    /** Close or power-off: every wait ends. */
+    /** Close: every wait ends. */
     @Override
     void ended() {
         positions.end();

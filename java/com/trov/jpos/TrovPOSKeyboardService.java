@@ -10,10 +10,10 @@ import java.util.concurrent.CopyOnWriteArrayList;
  * delivered to the {@link StatusUpdateListener}s as {@link TrovConst#SUE_POWER_ONLINE},
  * {@link TrovConst#SUE_POWER_OFF} and {@link TrovConst#SUE_POWER_OFF_OFFLINE}.
  *
- * <p>When the keyboard reports power-off, the native layer shuts every service down: this object
- * and every other open Trov service object of the process are then closed ({@link TrovConst#JPOS_S_CLOSED})
- * (already when the listeners receive the event), and a later {@link #close()} does nothing. To use
- * the keyboard again, open the services anew.
+ * <p>When the keyboard reports power-off, the native layer shuts every service down; this object and
+ * every other open Trov service object of the process stay open, claimed and enabled, off-line
+ * (calls that need the device fail with {@link TrovConst#JPOS_E_OFFLINE}), and are taken up again
+ * with a 2001 when the keyboard is back, with no call of the application (see {@link TrovService}).
  *
  * <p>The service is exclusive: it must be claimed before it can be enabled. Keys follow the input
  * model of {@link TrovInputService}: set {@link #setDataEventEnabled(boolean) DataEventEnabled} to
@@ -178,11 +178,12 @@ public final class TrovPOSKeyboardService extends TrovInputService {
      * @param index which value to query
      * @return the value the keyboard answered; 0 also when the query could not be carried out, as
      *         the native layer does not tell the two apart
-     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open;
+     *                       {@link TrovConst#JPOS_E_OFFLINE} while the keyboard is off-line after its power-off
      */
     public int readTco(int index) throws TrovException {
         // No lock is held through the wait for the reply, so that the object's other calls go on.
-        openSession();
+        onlineSession();
         int value = ReadTCO(index);
         if (value == -1) {
             throw new TrovException(TrovConst.JPOS_E_CLOSED, "The keyboard service is not open");

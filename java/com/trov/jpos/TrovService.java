@@ -26,9 +26,13 @@ import java.util.function.IntSupplier;
  * {@link TrovConst#SUE_POWER_OFF}, {@link TrovConst#SUE_POWER_OFF_OFFLINE}) reach the
  * {@link StatusUpdateListener}s of every open object of every service. 2002 comes within about a
  * second of the keyboard going away, 2001 when it is back; 2004 comes when it stayed away for 10
- * seconds. That power-off closes every object of the process: each is {@link TrovConst#JPOS_S_CLOSED}
- * before its listeners hear of it and the 2004 is its last event; a later {@link #close()} of it does
- * nothing native.
+ * seconds. After that power-off the library has closed the device, but the objects stay open, claimed
+ * and enabled, off-line: calls that need the device fail with {@link TrovConst#JPOS_E_OFFLINE} (108),
+ * and the service looks for the keyboard once a second. When it is back, the service opens, claims and
+ * enables it again for the objects, asks for the key position and reports 2001; input flows with no
+ * call of the application. A claim that another process took meanwhile is lost: {@link #getClaimed()}
+ * is then false. The 2004 and the 2001 that ends it are heard whatever PowerNotify says.
+ * {@link #close()} during the outage ends it at once.
  *
  * <p>Events. All events of the process reach the listeners on one thread, {@code TrovJPOS-events}, in
  * the order the library decoded them, across services; each carries its place in that order and the
@@ -263,7 +267,8 @@ public abstract class TrovService implements AutoCloseable {
      * the device, which the last close of the process closes. Events not yet delivered to it are
      * dropped, a power-off among them; a listener running at that moment may still be running when
      * this method returns. It never waits for the event thread, so it may be called from any listener.
-     * Closing a closed object, or one that the keyboard's power-off closed, does nothing native.
+     * Closing a closed object does nothing; closing one while the keyboard is off-line after its
+     * power-off makes no native call, and the last such close ends the search for the keyboard.
      */
     @Override
     public final void close() {
@@ -291,8 +296,7 @@ public abstract class TrovService implements AutoCloseable {
                 CLAIM_WAITS[kind.ordinal()].released();
                 ended();
             }
-            ServiceLog.log(System.Logger.Level.DEBUG, current.ended() && current.endedByPowerOff()
-                    ? "Closed {0}, which the keyboard''s power-off had closed already" : "Closed {0}", this);
+            ServiceLog.log(System.Logger.Level.DEBUG, "Closed {0}", this);
         } finally {
             lock.unlock();
         }
@@ -311,6 +315,8 @@ public abstract class TrovService implements AutoCloseable {
      *
      * @param timeout milliseconds to wait; {@link TrovConst#JPOS_FOREVER} (−1) for no limit, 0 to try once
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open;
+     *                       {@link TrovConst#JPOS_E_OFFLINE} while the keyboard is off-line after its
+     *                       power-off;
      *                       {@link TrovConst#JPOS_E_ILLEGAL} for a timeout below −1;
      *                       {@link TrovConst#JPOS_E_TIMEOUT} when the claim is still held elsewhere
      *                       when the time runs out; {@link TrovConst#JPOS_E_FAILURE} when the waiting
@@ -403,6 +409,8 @@ public abstract class TrovService implements AutoCloseable {
      *
      * @param enable whether to enable
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the service is not open;
+     *                       {@link TrovConst#JPOS_E_OFFLINE} when enabling while the keyboard is
+     *                       off-line after its power-off (disabling works and is kept);
      *                       {@link TrovConst#JPOS_E_NOTCLAIMED} when enabling an exclusive service
      *                       (all but the keylock) that this object has not claimed
      */
@@ -469,8 +477,8 @@ public abstract class TrovService implements AutoCloseable {
     }
 
     /**
-     * Returns the UnifiedPOS state of this object: {@link TrovConst#JPOS_S_CLOSED} when not open (also
-     * after the keyboard's power-off), {@link TrovConst#JPOS_S_ERROR} while an input error waits for
+     * Returns the UnifiedPOS state of this object: {@link TrovConst#JPOS_S_CLOSED} when not open (the
+     * keyboard's power-off leaves it open), {@link TrovConst#JPOS_S_ERROR} while an input error waits for
      * the application's answer, {@link TrovConst#JPOS_S_BUSY} while an asynchronous output is under
      * way, {@link TrovConst#JPOS_S_IDLE} otherwise, enabled or not. Never waits.
      *
@@ -537,7 +545,7 @@ public abstract class TrovService implements AutoCloseable {
 
     /**
      * Power reporting: {@link TrovConst#JPOS_PR_ADVANCED}, since the service tells the keyboard away
-     * (2002) from the keyboard gone for good, which closes the services (2004).
+     * (2002) from the keyboard away for more than 10 seconds, off-line (2004).
      *
      * @return {@link TrovConst#JPOS_PR_ADVANCED}
      */
@@ -578,8 +586,8 @@ public abstract class TrovService implements AutoCloseable {
 
     /**
      * Sets PowerNotify: while enabled, the keyboard's power states 2001 and 2002 reach the status
-     * listeners and {@link #getPowerState()} reports them. The power-off 2004, which closes every
-     * object, is heard whatever PowerNotify says. It may be set while the object is closed, so that the
+     * listeners and {@link #getPowerState()} reports them. The power-off 2004, which leaves every
+     * object off-line, and the 2001 that ends it are heard whatever PowerNotify says. It may be set while the object is closed, so that the
      * events of the first opening are heard, and is kept from one opening to the next.
      *
      * @param notify {@link TrovConst#JPOS_PN_DISABLED} or {@link TrovConst#JPOS_PN_ENABLED}
@@ -605,7 +613,7 @@ public abstract class TrovService implements AutoCloseable {
      * Returns the keyboard's power state: {@link TrovConst#JPOS_PS_UNKNOWN} while PowerNotify is
      * disabled or the object closed by {@link #close()}; otherwise {@link TrovConst#JPOS_PS_ONLINE},
      * {@link TrovConst#JPOS_PS_OFF} while the keyboard is away, {@link TrovConst#JPOS_PS_OFF_OFFLINE}
-     * after the power-off that closed the object. Never waits.
+     * from its power-off (10 seconds away) until it is back. Never waits.
      *
      * @return the power state
      */
@@ -627,8 +635,8 @@ public abstract class TrovService implements AutoCloseable {
 
     /**
      * Sets FreezeEvents: while true every event for this object (data, error, status, output complete)
-     * is held in its queue; set false, they are delivered in their own order on the event thread. The
-     * power-off 2004 is never held. Closing drops what is held.
+     * is held in its queue; set false, they are delivered in their own order on the event thread, the
+     * power-off 2004 and the return 2001 among them. Closing drops what is held.
      *
      * @param freeze whether to hold events
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when not open
@@ -650,12 +658,13 @@ public abstract class TrovService implements AutoCloseable {
      * @param level {@link TrovConst#JPOS_CH_INTERNAL} or {@link TrovConst#JPOS_CH_EXTERNAL}
      * @throws TrovException {@link TrovConst#JPOS_E_CLOSED}, {@link TrovConst#JPOS_E_NOTCLAIMED} or
      *                       {@link TrovConst#JPOS_E_DISABLED} when not open, claimed (all but the
-     *                       keylock) and enabled; {@link TrovConst#JPOS_E_ILLEGAL} for the interactive
+     *                       keylock) and enabled; {@link TrovConst#JPOS_E_OFFLINE} for the external
+     *                       check while the keyboard is off-line; {@link TrovConst#JPOS_E_ILLEGAL} for the interactive
      *                       or an unknown level; {@link TrovConst#JPOS_E_FAILURE} when interrupted.
      *                       A failed check is no exception: its text says what is wrong.
      */
     public final void checkHealth(int level) throws TrovException {
-        DeviceSession current = openSession();
+        DeviceSession current = level == TrovConst.JPOS_CH_EXTERNAL ? onlineSession() : openSession();
         if (kind.exclusive && !current.isClaimer(this)) {
             throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED, "The " + kind.label + " service must be claimed");
         }
@@ -728,7 +737,7 @@ public abstract class TrovService implements AutoCloseable {
     /**
      * The session of this open object.
      *
-     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the object is closed, also by a power-off
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the object is closed
      */
     final DeviceSession openSession() throws TrovException {
         DeviceSession current = session;
@@ -739,11 +748,25 @@ public abstract class TrovService implements AutoCloseable {
     }
 
     /**
+     * The session of this open object, for a call that needs the device.
+     *
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED} when the object is closed;
+     *                       {@link TrovConst#JPOS_E_OFFLINE} while the keyboard is away after its
+     *                       power-off (2004)
+     */
+    final DeviceSession onlineSession() throws TrovException {
+        DeviceSession current = openSession();
+        current.requireOnline(kind);
+        return current;
+    }
+
+    /**
      * Runs a native write under the lock once the service is open, claimed by this object and
      * enabled, and turns its result into an exception when it did not write all {@code count} bytes.
      *
-     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED}, {@link TrovConst#JPOS_E_NOTCLAIMED} or
-     *                       {@link TrovConst#JPOS_E_DISABLED} in the wrong state;
+     * @throws TrovException {@link TrovConst#JPOS_E_CLOSED}, {@link TrovConst#JPOS_E_OFFLINE},
+     *                       {@link TrovConst#JPOS_E_NOTCLAIMED} or {@link TrovConst#JPOS_E_DISABLED} in
+     *                       the wrong state;
      *                       {@link TrovConst#JPOS_E_ILLEGAL} when the native layer refused the write
      *                       (-1, e.g. more bytes than its buffer holds);
      *                       {@link TrovConst#JPOS_E_FAILURE} when the device write failed
@@ -751,7 +774,7 @@ public abstract class TrovService implements AutoCloseable {
     final void write(int count, IntSupplier call) throws TrovException {
         lock.lock();
         try {
-            DeviceSession current = openSession();
+            DeviceSession current = onlineSession();
             if (!current.isClaimer(this)) {
                 throw new TrovException(TrovConst.JPOS_E_NOTCLAIMED,
                         "The " + kind.label + " service must be claimed before writing");
@@ -778,7 +801,7 @@ public abstract class TrovService implements AutoCloseable {
     /**
      * The keyboard's power state as this object last heard it: {@link TrovConst#SUE_POWER_ONLINE}
      * while the keyboard is there, {@link TrovConst#SUE_POWER_OFF} while it is away (for up to 10
-     * seconds), {@link TrovConst#SUE_POWER_OFF_OFFLINE} after the power-off that closed the object;
+     * seconds), {@link TrovConst#SUE_POWER_OFF_OFFLINE} from its power-off until it is back;
      * 0 when the object was closed by {@link #close()} or never opened. Never waits.
      */
     final int powerState() {
@@ -833,11 +856,10 @@ public abstract class TrovService implements AutoCloseable {
         TrovEvent event = queued.event;
         if (event instanceof StatusUpdateEvent) {
             StatusUpdateEvent status = (StatusUpdateEvent) event;
-            if (status.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
-                // The object is closed already: nothing can release a held event any more.
-                input.reset();
-                toListeners(statusListeners, status, StatusUpdateListener::statusUpdateOccurred);
-            } else if (status.getStatus() < TrovConst.JPOS_PS_UNKNOWN || powerNotify == TrovConst.JPOS_PN_ENABLED) {
+            // The power-off and the return that ends it are heard whatever PowerNotify says: they tell
+            // why calls fail with 108, and when they work again.
+            boolean outage = status.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE || status.endsOutage;
+            if (outage || status.getStatus() < TrovConst.JPOS_PS_UNKNOWN || powerNotify == TrovConst.JPOS_PN_ENABLED) {
                 input.offerStatus(() -> {
                     if (mayReach(queued) && isNews(status)) {
                         toListeners(statusListeners, status, StatusUpdateListener::statusUpdateOccurred);
@@ -963,10 +985,7 @@ public abstract class TrovService implements AutoCloseable {
     void deliverOutputComplete(OutputCompleteEvent event) {
     }
 
-    /**
-     * The object was closed, by {@link #close()} (under its lock) or by the keyboard's power-off (on
-     * a library thread, under the session's monitor): ends waits on it. Must not block.
-     */
+    /** The object was closed by {@link #close()}, under its lock: ends waits on it. Must not block. */
     void ended() {
     }
 
@@ -980,12 +999,6 @@ public abstract class TrovService implements AutoCloseable {
      * once (the keylock position). Must not block.
      */
     void routed(TrovEvent event) {
-    }
-
-    /** The keyboard's power-off closed this object: the 2004 queued for it is its last event. */
-    final void poweredOff() {
-        EventDispatcher.release(this);
-        ended();
     }
 
     /** The class and identity of this object, e.g. {@code TrovMSRService@1b6d3586}; used in log messages. */

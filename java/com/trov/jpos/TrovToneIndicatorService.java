@@ -358,6 +358,7 @@ public final class TrovToneIndicatorService extends TrovService {
     }
 
     private void requireEnabled() throws TrovException {
+        onlineSession();
         requireClaimed();
         if (!getDeviceEnabled()) {
             throw new TrovException(TrovConst.JPOS_E_DISABLED, "The tone indicator must be enabled first");
@@ -378,7 +379,7 @@ public final class TrovToneIndicatorService extends TrovService {
         toListeners(outputCompleteListeners, event, OutputCompleteListener::outputCompleteOccurred);
     }
 
-    /** Close or power-off: the outputs end at once and a soundImmediate under way stops. */
+    /** Close: the outputs end at once and a soundImmediate under way stops. */
     @Override
     void ended() {
         synchronized (outputs) {

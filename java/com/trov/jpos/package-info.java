@@ -24,7 +24,8 @@
  * ({@link com.trov.jpos.TrovConst#SUE_POWER_OFF}) and come back
  * ({@link com.trov.jpos.TrovConst#SUE_POWER_ONLINE}). When the keyboard reports power-off
  * ({@link com.trov.jpos.TrovConst#SUE_POWER_OFF_OFFLINE}), the native library shuts every service
- * down, and every open object of every service becomes closed and hears the power-off.
+ * down; every open object hears the power-off and stays open, claimed and enabled, off-line, until
+ * the keyboard is back and the service has opened, claimed and enabled it again (2001).
  *
  * <h2>Threads</h2>
  * All public methods may be called from any thread, also from listeners. Device events travel in

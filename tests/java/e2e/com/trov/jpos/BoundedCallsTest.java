@@ -113,6 +113,8 @@ class BoundedCallsTest extends StandInFixture {
         // The external health check's round trip; no answer comes under the stand-in.
         Waiter check = new Waiter(roundTrip(opening, HealthCheck.EXTERNAL_BOUND_MILLIS));
         stand.powerOffOnItsThread();
+        keyboard.close();  // the last close of the off-line opening ends it
+        stand.replug();
         TrovPOSKeyboardService nextKeyboard = open(new TrovPOSKeyboardService());
         TrovKeylockService keylock = open(new TrovKeylockService());
         keylock.setDeviceEnabled(true);

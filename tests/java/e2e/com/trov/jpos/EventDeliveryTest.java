@@ -40,12 +40,14 @@ class EventDeliveryTest extends StandInFixture {
                 inSlow.countDown();
                 await(slow);
             } else if (e.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
-                keyboard.close();  // as the guide advises
+                keyboard.close();  // of the opening it was queued for: must not close the next one
             }
         });
         stand.status(TrovConst.SUE_POWER_ONLINE);  // its listener holds the 2004 behind it
         await(inSlow);  // a power-off before the 2001 is under way would drop the 2001 with its opening
         stand.powerOffOnItsThread();
+        keyboard.close();
+        stand.replug();
         keyboard.open();
         slow.countDown();
         stand.status(TrovConst.SUE_POWER_OFF);
@@ -147,13 +149,18 @@ class EventDeliveryTest extends StandInFixture {
     }
 
     @Test
-    void anOpeningEndedByAPowerOffKeepsNoObjectAlive() throws Exception {
+    void anOutageEndedByTheLastCloseKeepsNoObjectAliveAndEndsTheSearch() throws Exception {
         List<WeakReference<TrovService>> refs = new ArrayList<>();
-        for (TrovService service : List.of(new TrovKeylockService(), new TrovMSRService(),
-                new TrovPOSKeyboardService(), new TrovToneIndicatorService())) {
+        List<TrovService> services = new ArrayList<>(List.of(new TrovKeylockService(), new TrovMSRService(),
+                new TrovPOSKeyboardService(), new TrovToneIndicatorService()));
+        for (TrovService service : services) {
             refs.add(new WeakReference<>(KeyboardFixture.ready(service)));
         }
         stand.powerOffOnItsThread();
+        SimulatedKeyboardFixture.awaitTrue(() -> stand.awayOpens.get() > 0 || searchRuns(), WAIT_MS, "the search");
+        services.forEach(TrovService::close);
+        services.clear();
+        SimulatedKeyboardFixture.awaitTrue(() -> !searchRuns(), WAIT_MS, "the search to end at the close");
         for (int attempt = 0; attempt < 100 && refs.stream().anyMatch(r -> r.get() != null); ++attempt) {
             System.gc();
             Thread.sleep(20);
@@ -161,6 +168,10 @@ class EventDeliveryTest extends StandInFixture {
         for (WeakReference<TrovService> ref : refs) {
             assertNull(ref.get(), "still reachable after the power-off");
         }
+    }
+
+    private static boolean searchRuns() {
+        return Thread.getAllStackTraces().keySet().stream().anyMatch(t -> t.getName().equals("TrovJPOS-outage"));
     }
 
     private static <S extends TrovService> S ready(S service) throws TrovException {

@@ -7,7 +7,8 @@ import java.util.Map;
 /**
  * A native layer in plain Java for tests that need thousands of openings and power-offs: one lock
  * for every open, close, claim and enable, one count per service, and a power-off that, like the
- * library, calls the keyboard's status listener with that lock held and then zeroes every count.
+ * library, calls the keyboard's status listener with that lock held and then zeroes every count; from
+ * then on the keyboard is away, and an open of the keyboard service fails, until {@link #replug()}.
  * Events are raised through the service classes' own listener methods, as the library raises them.
  */
 final class StandInNativeLayer implements NativeLayer {
@@ -22,6 +23,10 @@ final class StandInNativeLayer implements NativeLayer {
     private boolean deviceOpen;
     /** What the next opens return; anything but 0 opens nothing, as when no keyboard is found. */
     volatile int openResult;
+    /** Set by a power-off, cleared by {@link #replug()}: opens of the keyboard service then fail. */
+    private volatile boolean away;
+    /** How many opens of the keyboard service failed because it was away. */
+    final java.util.concurrent.atomic.AtomicInteger awayOpens = new java.util.concurrent.atomic.AtomicInteger();
     private final java.util.concurrent.atomic.AtomicReference<Runnable> beforeNextOpen = new java.util.concurrent.atomic.AtomicReference<>();
     private final java.util.concurrent.atomic.AtomicReference<Runnable> afterNextOpen = new java.util.concurrent.atomic.AtomicReference<>();
 
@@ -34,6 +39,10 @@ final class StandInNativeLayer implements NativeLayer {
         runOnce(beforeNextOpen);
         if (openResult != 0) {
             return openResult;
+        }
+        if (away && kind == ServiceKind.KEYBOARD) {
+            awayOpens.incrementAndGet();
+            return TrovConst.JPOS_E_NOSERVICE;
         }
         synchronized (this) {
             deviceOpen = true;
@@ -108,6 +117,17 @@ final class StandInNativeLayer implements NativeLayer {
         counts.clear();
         deviceOpen = false;
         java.util.Arrays.fill(claimed, false);
+        away = true;
+    }
+
+    /** The keyboard is back: the next open of the keyboard service works. */
+    void replug() {
+        away = false;
+    }
+
+    /** Another process claims {@code kind} in the shared table. */
+    synchronized void claimElsewhere(ServiceKind kind) {
+        claimed[kind.ordinal()] = true;
     }
 
     /** A power-off raised on a thread of its own, as the library raises it, waited for. */
