@@ -89,9 +89,8 @@ public final class KeyboardExample {
         });
         keyboard.addStatusUpdateListener(event -> {
             if (event.getStatus() == TrovConst.SUE_POWER_OFF_OFFLINE) {
-                // The library has already closed every service of the process.
-                System.out.println("keyboard power off: the services are closed");
-                stop.countDown();
+                // The objects stay open, claimed and enabled; input flows again when the keyboard is back.
+                System.out.println("keyboard off-line: waiting for it to come back");
             } else if (event.getStatus() == TrovConst.SUE_POWER_OFF) {
                 System.out.println("keyboard away: the services wait 10 seconds for it");
             } else if (event.getStatus() == TrovConst.SUE_POWER_ONLINE) {
