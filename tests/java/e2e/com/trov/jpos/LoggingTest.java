@@ -6,10 +6,8 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.util.List;
-import java.util.logging.Handler;
 import java.util.logging.Level;
 import java.util.logging.LogRecord;
-import java.util.logging.Logger;
 import java.util.stream.Collectors;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
@@ -24,25 +22,7 @@ class LoggingTest {
 
     @Test
     void normalOperationLogsAtDebugAndTheOutageAndAThrowingListenerWarn() throws Exception {
-        Recorder<LogRecord> records = new Recorder<>();
-        Logger logger = Logger.getLogger("com.trov.jpos");
-        Level previousLevel = logger.getLevel();
-        Handler capture = new Handler() {
-            @Override
-            public void publish(LogRecord record) {
-                records.add(record);
-            }
-
-            @Override
-            public void flush() {
-            }
-
-            @Override
-            public void close() {
-            }
-        };
-        logger.setLevel(Level.ALL);
-        logger.addHandler(capture);
+        LogCapture records = new LogCapture();
         StandInNativeLayer stand = new StandInNativeLayer();
         NativeLayer real = DeviceSession.useNativeLayer(stand);
         try {
@@ -64,29 +44,23 @@ class LoggingTest {
                     8000, "the listener's failure in the log");
 
             assertEquals(List.of(Level.INFO, Level.FINE, Level.FINE, Level.FINE, Level.FINE), levels(normal),
-                    messages(normal)::toString);
-            assertTrue(messages(normal).get(0).contains("hiddev nodes"), "the failed open's cause as Java sees it");
+                    LogCapture.messages(normal)::toString);
+            assertTrue(LogCapture.messages(normal).get(0).contains("hiddev nodes"), "the failed open's cause as Java sees it");
             List<LogRecord> warnings = records.all().stream().filter(r -> r.getLevel() == Level.WARNING).toList();
-            assertEquals(2, warnings.size(), () -> messages(records.all()).toString());
+            assertEquals(2, warnings.size(), () -> LogCapture.messages(records.all()).toString());
             LogRecord shutdown = warnings.stream().filter(r -> r.getThrown() == null).findFirst().orElseThrow();
-            assertTrue(messages(List.of(shutdown)).get(0).contains("power off/offline (2004)"));
-            assertTrue(messages(List.of(shutdown)).get(0).contains(msr.toString()), "names the object it closed");
+            assertTrue(LogCapture.messages(List.of(shutdown)).get(0).contains("power off/offline (2004)"));
+            assertTrue(LogCapture.messages(List.of(shutdown)).get(0).contains(msr.toString()), "names the object it closed");
             LogRecord failure = warnings.stream().filter(r -> r.getThrown() != null).findFirst().orElseThrow();
             assertEquals("listener failure", failure.getThrown().getMessage());
             msr.close();  // ends the search for the keyboard, which would otherwise try the real library
         } finally {
             DeviceSession.useNativeLayer(real);
-            logger.removeHandler(capture);
-            logger.setLevel(previousLevel);
+            records.close();
         }
     }
 
     private static List<Level> levels(List<LogRecord> records) {
         return records.stream().map(LogRecord::getLevel).toList();
-    }
-
-    private static List<String> messages(List<LogRecord> records) {
-        return records.stream().map(r -> java.text.MessageFormat.format(r.getMessage(),
-                r.getParameters() == null ? new Object[0] : r.getParameters())).collect(Collectors.toList());
     }
 }

@@ -7,10 +7,6 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.util.List;
-import java.util.logging.Handler;
-import java.util.logging.Level;
-import java.util.logging.LogRecord;
-import java.util.logging.Logger;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
 
@@ -22,25 +18,7 @@ class OffLineTest extends StandInFixture {
 
     @Test
     void offLineTheObjectsKeepTheirStateRefuseDeviceCallsWith108AndAreTakenUpAgainWithoutACall() throws Exception {
-        Recorder<LogRecord> records = new Recorder<>();
-        Logger logger = Logger.getLogger("com.trov.jpos");
-        Level previousLevel = logger.getLevel();
-        Handler capture = new Handler() {
-            @Override
-            public void publish(LogRecord record) {
-                records.add(record);
-            }
-
-            @Override
-            public void flush() {
-            }
-
-            @Override
-            public void close() {
-            }
-        };
-        logger.setLevel(Level.ALL);
-        logger.addHandler(capture);
+        LogCapture records = new LogCapture();
         DeviceSession.searchEvery(1);
         TrovPOSKeyboardService keyboard = new TrovPOSKeyboardService();
         Recorder<Integer> statuses = Recorder.statusesOf(keyboard);
@@ -74,7 +52,7 @@ class OffLineTest extends StandInFixture {
             int recordsSoFar = records.all().size();
             int triesSoFar = stand.awayOpens.get();
             SimulatedKeyboardFixture.awaitTrue(() -> stand.awayOpens.get() >= triesSoFar + 20, WAIT_MS, "more tries");
-            assertEquals(recordsSoFar, records.all().size(), () -> messages(records.all()).toString());
+            assertEquals(recordsSoFar, records.all().size(), () -> LogCapture.messages(records.all()).toString());
 
             stand.replug();
             assertEquals(TrovConst.SUE_POWER_ONLINE, statuses.next(WAIT_MS));
@@ -86,7 +64,7 @@ class OffLineTest extends StandInFixture {
             stand.key(8);
             assertEquals(8, keys.next(WAIT_MS).getKeyCode(), "the first key heard is one after the return");
 
-            List<String> outage = messages(records.all()).stream()
+            List<String> outage = LogCapture.messages(records.all()).stream()
                     .filter(m -> m.contains("2004") || m.contains("back after")).toList();
             assertEquals(2, outage.size(), outage::toString);
             assertTrue(outage.get(0).contains("power off/offline (2004)") && outage.get(1).contains("meanwhile: [" + msr),
@@ -94,14 +72,9 @@ class OffLineTest extends StandInFixture {
         } finally {
             all.forEach(TrovService::close);
             DeviceSession.searchEvery(1000);
-            logger.removeHandler(capture);
-            logger.setLevel(previousLevel);
+            records.close();
         }
         assertEquals("closed {}", stand.counts());
     }
 
-    private static List<String> messages(List<LogRecord> records) {
-        return records.stream().map(r -> java.text.MessageFormat.format(r.getMessage(),
-                r.getParameters() == null ? new Object[0] : r.getParameters())).toList();
-    }
 }
