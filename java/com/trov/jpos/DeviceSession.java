@@ -505,6 +505,9 @@ final class DeviceSession {
      */
     static boolean claim(TrovService service, DeviceSession session, long nanosLeft) throws TrovException {
         ServiceKind kind = service.kind;
+        // Off-line is said at once, not after a wait for the lock that the search for the keyboard
+        // takes at each of its tries; it is checked again under the lock.
+        session.requireOnline(kind);
         if (!lockWithin(OPENINGS, nanosLeft)) {
             return false;
         }
@@ -782,6 +785,10 @@ final class DeviceSession {
                     layer.claim(kind, true);
                 }
             }
+            // Input is enabled before the return is reported, so that a key pressed once the 2001 is
+            // heard is taken; the keylock after it, so that its position (the answer to its enable)
+            // comes after the 2001.
+            enableWhatWasEnabled(held, false);
             List<TrovService> told = new ArrayList<>();
             synchronized (this) {
                 offline = false;
@@ -790,19 +797,11 @@ final class DeviceSession {
                 for (List<TrovService> ofKind : members.values()) {
                     told.addAll(ofKind);
                 }
-                // Before what the enables bring: the return comes before the key position.
                 StatusUpdateEvent back = new StatusUpdateEvent(TrovConst.SUE_POWER_ONLINE);
                 back.endsOutage = true;
                 EventDispatcher.queueToAll(members.values(), back);
             }
-            for (ServiceKind kind : ServiceKind.values()) {
-                TrovService holder = claimers.get(kind.ordinal());
-                boolean wanted = kind.exclusive ? holder != null && holder.enabled
-                        : held.get(kind).stream().anyMatch(member -> member.enabled);
-                if (wanted) {
-                    layer.enable(kind, true);
-                }
-            }
+            enableWhatWasEnabled(held, true);
             powerStateToStatistics(TrovConst.SUE_POWER_ONLINE);
             ServiceLog.log(System.Logger.Level.INFO, "The POS keyboard is back after its power-off: opened,"
                     + " claimed and enabled again for {0}. Claims another process took meanwhile: {1}.",
@@ -810,6 +809,24 @@ final class DeviceSession {
             return true;
         } finally {
             OPENINGS.unlock();
+        }
+    }
+
+    /**
+     * After an outage, enables natively the services the members had enabled: the keylock's alone
+     * ({@code keylock} true) or every other one's. Under OPENINGS.
+     */
+    private void enableWhatWasEnabled(Map<ServiceKind, List<TrovService>> held, boolean keylock) {
+        for (ServiceKind kind : ServiceKind.values()) {
+            if ((kind == ServiceKind.KEYLOCK) != keylock) {
+                continue;
+            }
+            TrovService holder = claimers.get(kind.ordinal());
+            boolean wanted = kind.exclusive ? holder != null && holder.enabled
+                    : held.get(kind).stream().anyMatch(member -> member.enabled);
+            if (wanted) {
+                layer.enable(kind, true);
+            }
         }
     }
 

@@ -64,8 +64,11 @@ class OffLineTest extends StandInFixture {
             stand.key(8);
             assertEquals(8, keys.next(WAIT_MS).getKeyCode(), "the first key heard is one after the return");
 
-            List<String> outage = LogCapture.messages(records.all()).stream()
+            // The search logs the return once it has enabled everything, after the 2001 was queued.
+            java.util.function.Supplier<List<String>> outageRecords = () -> LogCapture.messages(records.all()).stream()
                     .filter(m -> m.contains("2004") || m.contains("back after")).toList();
+            SimulatedKeyboardFixture.awaitTrue(() -> outageRecords.get().size() >= 2, WAIT_MS, "the return's record");
+            List<String> outage = outageRecords.get();
             assertEquals(2, outage.size(), outage::toString);
             assertTrue(outage.get(0).contains("power off/offline (2004)") && outage.get(1).contains("meanwhile: [" + msr),
                     outage::toString);

@@ -46,13 +46,13 @@ class SelfReportFailuresTest extends StandInFixture {
             keyboard.setAutoDisable(true);
             Recorder<Integer> keys = new Recorder<>();
             keyboard.addDataListener(e -> {  // an application that enables again in its listener
-                keys.add(e.getKeyCode());
                 try {
                     keyboard.setDeviceEnabled(true);
                     keyboard.setDataEventEnabled(true);
                 } catch (TrovException failure) {
                     keys.add(-failure.getErrorCode());
                 }
+                keys.add(e.getKeyCode());  // once enabled again: the next key may come
             });
             keyboard.setDeviceEnabled(true);
             keyboard.setDataEventEnabled(true);

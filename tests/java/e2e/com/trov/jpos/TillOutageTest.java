@@ -37,7 +37,8 @@ class TillOutageTest extends KeyboardFixture {
 
         KEYBOARD.replug();
         for (Recorder<Integer> statuses : heard) {
-            awaitTrue(() -> statuses.all().contains(TrovConst.SUE_POWER_ONLINE), EVENT_WAIT_MS,
+            awaitTrue(() -> statuses.all().lastIndexOf(TrovConst.SUE_POWER_ONLINE)
+                    > statuses.all().indexOf(TrovConst.SUE_POWER_OFF_OFFLINE), EVENT_WAIT_MS,
                     "the return at every object, PowerNotify or not");
         }
         assertTrue(msr.isClaimed());
