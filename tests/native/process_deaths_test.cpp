@@ -259,8 +259,8 @@ TEST_F(ProcessDeaths, WithTheGroupPosOnlyItsMembersShareTheObjects)
         }
         text += "pos:x:4242:\n";
         if (file < 0 || write(file, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-            unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount(groups, "/etc/group", nullptr, MS_BIND, nullptr) != 0) {
+            unshare(CLONE_NEWNS) != 0 || mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(groups, "/etc/group", "none", MS_BIND, nullptr) != 0) {
             return 77;
         }
         unlink(groups);

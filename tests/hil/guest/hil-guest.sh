@@ -72,10 +72,12 @@ if [ -n "$BUILD32" ] && { wanted i386-ctest || wanted i386-valgrind; }; then
   fi
   # The native tests under memcheck, in a working directory of their own: a block definitely lost fails the step. The two tests that fork
   # are left out: their children end with _exit while the parent's threads hold heap blocks the child
-  # cannot reach, which memcheck counts as the child's leaks (and then fails the child).
+  # cannot reach, which memcheck counts as the child's leaks (and then fails the child). The test of the
+  # group `pos` is left out too: glibc 2.36's 32-bit IPC_SET hands the kernel a converted copy whose
+  # padding it never writes, which memcheck (3.19) reports as the caller's error.
   mkdir -p /tmp/valgrind && cd /tmp/valgrind || finish 16
   wanted i386-valgrind && step "i386 valgrind" valgrind-i386.log valgrind --leak-check=full \
-    --errors-for-leak-kinds=definite --error-exitcode=1 "$BUILD32/trov_native_tests" --gtest_color=no --gtest_filter='-*AnotherProcess*'
+    --errors-for-leak-kinds=definite --error-exitcode=1 "$BUILD32/trov_native_tests" --gtest_color=no --gtest_filter='-*AnotherProcess*:*WithTheGroupPos*'
 fi
 
 G=/sys/kernel/config/usb_gadget/trovkbd
