@@ -10,9 +10,6 @@ import java.lang.ref.WeakReference;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.CountDownLatch;
-import java.util.logging.Handler;
-import java.util.logging.LogRecord;
-import java.util.logging.Logger;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 
@@ -104,22 +101,7 @@ class EventDeliveryTest extends StandInFixture {
 
     @Test
     void aListenerWhoseFailureCannotEvenBeLoggedStopsNoLaterEvent() throws Exception {
-        Logger logger = Logger.getLogger("com.trov.jpos");
-        Handler failing = new Handler() {
-            @Override
-            public void publish(LogRecord record) {
-                throw new IllegalStateException("the log handler fails");
-            }
-
-            @Override
-            public void flush() {
-            }
-
-            @Override
-            public void close() {
-            }
-        };
-        logger.addHandler(failing);
+        LogCapture failingLog = LogCapture.failing("the log handler fails");
         try {
             TrovPOSKeyboardService keyboard = ready(open(new TrovPOSKeyboardService()));
             Recorder<KeyboardDataEvent> keys = Recorder.keysOf(keyboard);
@@ -135,7 +117,7 @@ class EventDeliveryTest extends StandInFixture {
             stand.key(3);
             assertEquals(3, keys.next(WAIT_MS).getKeyCode(), "and after a close and an open");
         } finally {
-            logger.removeHandler(failing);
+            failingLog.close();
         }
     }
 

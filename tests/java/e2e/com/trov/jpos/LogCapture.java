@@ -7,15 +7,22 @@ import java.util.logging.Level;
 import java.util.logging.LogRecord;
 import java.util.logging.Logger;
 
-/** Records every record the library logs (logger "com.trov.jpos", all levels) until closed. */
+/**
+ * Takes every record the library logs (logger "com.trov.jpos", all levels) until closed: records it, or
+ * ({@link #failing(String)}) throws at each, as a log that is full or broken does.
+ */
 final class LogCapture implements AutoCloseable {
 
     private final Logger logger = Logger.getLogger("com.trov.jpos");
     private final Level previousLevel = logger.getLevel();
     private final Recorder<LogRecord> records = new Recorder<>();
+    private final String failure;
     private final Handler handler = new Handler() {
         @Override
         public void publish(LogRecord record) {
+            if (failure != null) {
+                throw new IllegalStateException(failure);
+            }
             records.add(record);
         }
 
@@ -29,8 +36,18 @@ final class LogCapture implements AutoCloseable {
     };
 
     LogCapture() {
+        this(null);
+    }
+
+    private LogCapture(String failure) {
+        this.failure = failure;
         logger.setLevel(Level.ALL);
         logger.addHandler(handler);
+    }
+
+    /** A log whose every record throws an {@link IllegalStateException} saying {@code failure}. */
+    static LogCapture failing(String failure) {
+        return new LogCapture(failure);
     }
 
     /** The records so far, oldest first. */

@@ -4,10 +4,6 @@ package com.trov.jpos;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 
-import java.util.logging.Handler;
-import java.util.logging.Level;
-import java.util.logging.LogRecord;
-import java.util.logging.Logger;
 import javax.management.MBeanServer;
 import org.junit.jupiter.api.Test;
 
@@ -20,24 +16,7 @@ class SelfReportFailuresTest extends StandInFixture {
 
     @Test
     void aThrowingLogCostsNoCallAndNoEvent() throws Exception {
-        Logger logger = Logger.getLogger("com.trov.jpos");
-        Level previousLevel = logger.getLevel();
-        Handler throwing = new Handler() {
-            @Override
-            public void publish(LogRecord record) {
-                throw new IllegalStateException("the log is full");
-            }
-
-            @Override
-            public void flush() {
-            }
-
-            @Override
-            public void close() {
-            }
-        };
-        logger.setLevel(Level.ALL);
-        logger.addHandler(throwing);
+        LogCapture failingLog = LogCapture.failing("the log is full");
         TrovPOSKeyboardService keyboard = new TrovPOSKeyboardService();
         TrovToneIndicatorService tone = new TrovToneIndicatorService();
         try {
@@ -73,8 +52,7 @@ class SelfReportFailuresTest extends StandInFixture {
         } finally {
             keyboard.close();
             tone.close();
-            logger.removeHandler(throwing);
-            logger.setLevel(previousLevel);
+            failingLog.close();
         }
         assertEquals("closed {}", stand.counts());
     }
