@@ -46,8 +46,6 @@ std::set<int> openDescriptors(const std::string &directory)
     return found;
 }
 
-const unsigned char REPLY_11[] = {0x86, '1', '1', 0x96};
-
 // Sends the reply frame "11" as input and waits until the decoder has read it.
 bool inputReply11()
 {
@@ -279,20 +277,8 @@ TEST_F(TcoAcrossProcesses, AReplyToAnotherProcesssQueryIsNeverTaken)
     Signal copySeen;
     // The first process asks for index 1; its keyboard answers once the second has seen the copy.
     const pid_t first = spawn([&] {
-        Keyboard keyboard;
-        if (keyboard.open() != 0) {
-            return 1;
-        }
-        trovsim_set_silent(0, 1);
-        int value = 0;
-        std::thread query([&] { value = keyboard.readTco(1); });
-        const bool sent = trovsim_wait_received(0, 6, 5000) == 6;
-        firstSent.raise();
-        copySeen.await();
-        trovsim_send_raw(0, REPLY_11, sizeof REPLY_11);
-        query.join();
-        keyboard.close();
-        return sent && value == 0x11 ? 0 : 2;
+        const int value = iQueryAnsweredOnSignal(firstSent, copySeen);
+        return value == -1 ? 1 : value == 0x11 ? 0 : 2;
     });
     // The second asks for index 2 meanwhile, and sees the reply to the first.
     const pid_t second = spawn([&] {

@@ -26,8 +26,6 @@
 
 namespace {
 
-const unsigned char REPLY_11[] = {0x86, '1', '1', 0x96};
-
 // An account other than the tests' (they run as root to have one).
 constexpr uid_t OTHER_ACCOUNT = 65534;
 
@@ -328,20 +326,8 @@ TEST_F(ProcessDeaths, ALockRemovedWhileHeldNeverLetsASecondQueryAnswer)
     Signal secondDone;
     // The first query holds the keyboard; its reply arrives once the second process has tried.
     const pid_t first = spawn([&] {
-        Keyboard keyboard;
-        if (keyboard.open() != 0) {
-            return 1;
-        }
-        trovsim_set_silent(0, 1);
-        int value = -1;
-        std::thread query([&] { value = keyboard.readTco(1); });
-        const bool sent = trovsim_wait_received(0, 6, 5000) == 6;
-        holding.raise();
-        secondDone.await();
-        trovsim_send_raw(0, REPLY_11, sizeof REPLY_11);
-        query.join();
-        keyboard.close();
-        return sent && value == 0 ? 0 : 2;  // its lock is gone: it cannot know whose reply this is
+        const int value = iQueryAnsweredOnSignal(holding, secondDone);
+        return value == -1 ? 1 : value == 0 ? 0 : 2;  // its lock is gone: it cannot know whose reply this is
     });
     ASSERT_TRUE(holding.await());
     ASSERT_EQ(0, semctl(semget(TCO_QUEUE_KEY, 0, 0), 0, IPC_RMID));  // an ipcrm by the owner

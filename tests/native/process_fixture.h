@@ -7,11 +7,13 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "com_trov_jpos_TrovKeylockService.h"
 #include "com_trov_jpos_TrovPOSKeyboardService.h"
 #include "fake_jni.h"
+#include "sim/trovsim.h"
 
 namespace {
 
@@ -68,6 +70,30 @@ struct Keyboard {
         return Java_com_trov_jpos_TrovPOSKeyboardService_ReadTCO(jni.env(), jni.object(service), index);
     }
 };
+
+// The reply frame "11", as the keyboard sends it.
+const unsigned char REPLY_11[] = {0x86, '1', '1', 0x96};
+
+// In a child process: queries index 1 on a keyboard that answers nothing by itself, raises `sent` once
+// the query is out, waits for `answer`, then has the keyboard send REPLY_11. The query's value; -1 when
+// the keyboard could not be opened, -2 when the query never reached the keyboard.
+int iQueryAnsweredOnSignal(Signal &sent, Signal &answer)
+{
+    Keyboard keyboard;
+    if (keyboard.open() != 0) {
+        return -1;
+    }
+    trovsim_set_silent(0, 1);
+    int value = 0;
+    std::thread query([&] { value = keyboard.readTco(1); });
+    const bool wasSent = trovsim_wait_received(0, 6, 5000) == 6;
+    sent.raise();
+    answer.await();
+    trovsim_send_raw(0, REPLY_11, sizeof REPLY_11);
+    query.join();
+    keyboard.close();
+    return wasSent ? value : -2;
+}
 
 }  // namespace
 
