@@ -31,7 +31,6 @@ import java.util.List;
  */
 final class EventDispatcher {
 
-    private static final System.Logger LOGGER = System.getLogger("com.trov.jpos");
 
     static final String THREAD_NAME = "TrovJPOS-events";
 
@@ -223,10 +222,10 @@ final class EventDispatcher {
      */
     static void report(Throwable t) {
         try {
-            LOGGER.log(System.Logger.Level.WARNING, "A listener on " + Thread.currentThread().getName()
+            ServiceLog.log(System.Logger.Level.WARNING, "A listener on " + Thread.currentThread().getName()
                     + " threw; the other listeners and later events are still delivered", t);
         } catch (Throwable logFailure) {
-            // Nothing more can be said about it.
+            // The message could not be built (out of memory): nothing more can be said about it.
         }
         try {
             Thread.UncaughtExceptionHandler handler = Thread.getDefaultUncaughtExceptionHandler();

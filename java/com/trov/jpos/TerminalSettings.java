@@ -54,8 +54,6 @@ final class TerminalSettings {
     /** The longest duration a tone may be given from the file: a minute. */
     static final int MAX_DURATION_MS = 60_000;
 
-    private static final System.Logger LOG = System.getLogger("com.trov.jpos");
-
     /** The settings last read, and what their file looked like then; reread when it changed. */
     private static TerminalSettings last;
 
@@ -126,12 +124,12 @@ final class TerminalSettings {
             lines = Files.readAllLines(path, StandardCharsets.UTF_8);
         } catch (NoSuchFileException e) {
             if (System.getProperty(PATH_PROPERTY) != null) {
-                LOG.log(System.Logger.Level.WARNING, "Terminal settings " + path + " (named by " + PATH_PROPERTY
+                ServiceLog.log(System.Logger.Level.WARNING, "Terminal settings " + path + " (named by " + PATH_PROPERTY
                         + ") do not exist; the services use their built-in defaults");
             }
             return new TerminalSettings(path, stamp, Map.of());
         } catch (IOException | SecurityException e) {
-            LOG.log(System.Logger.Level.WARNING, "Terminal settings " + path + " cannot be read (" + e
+            ServiceLog.log(System.Logger.Level.WARNING, "Terminal settings " + path + " cannot be read (" + e
                     + "); the services use their built-in defaults");
             return new TerminalSettings(path, stamp, Map.of());
         }
@@ -155,7 +153,7 @@ final class TerminalSettings {
             }
         }
         if (!problems.isEmpty()) {
-            LOG.log(System.Logger.Level.WARNING, "Terminal settings " + path + ": " + String.join("; ", problems)
+            ServiceLog.log(System.Logger.Level.WARNING, "Terminal settings " + path + ": " + String.join("; ", problems)
                     + "; " + (problems.size() == 1 ? "that key keeps its" : "those keys keep their")
                     + " built-in default");
         }
